@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages this project builds and tests with. Idempotent and
+# non-interactive: packages already present are skipped, and nothing is asked.
+set -euo pipefail
+
+native=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
+        clang libclang-rt-14-dev)
+windows=(g++-mingw-w64-i686 mingw-w64 wine wine32:i386 xvfb imagemagick fonts-ipafont-gothic)
+
+missing=()
+for p in "${native[@]}" "${windows[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing packages (${missing[*]}); run as root to install them" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+echo "install-deps: installing ${missing[*]}"
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
