@@ -1,0 +1,186 @@
+#include "update/FolderAccess.h"
+
+#include <windows.h>
+
+#include <stdexcept>
+
+#include "win/handle.h"
+
+namespace update {
+namespace {
+
+constexpr char kAnswerFileName[] = "yes.txt";
+constexpr char kEchoCommand[] = "cmd.exe /c echo Y> ";
+constexpr char kCaclsCommand[] = "cmd.exe /c cacls \"";
+constexpr char kCaclsSwitches[] = "\" /T /E /G \"Authenticated Users\":F < ";
+constexpr DWORD kWaitSliceMs = 50;
+
+// The answer file exists only while the two commands run: deleted on every way out once
+// its path is known, whether the echo wrote it or not.
+class AnswerFileRemover {
+ public:
+  explicit AnswerFileRemover(const std::string& path) : path_(path) {}
+  AnswerFileRemover(const AnswerFileRemover&) = delete;
+  AnswerFileRemover& operator=(const AnswerFileRemover&) = delete;
+  ~AnswerFileRemover() { DeleteFileA(path_.c_str()); }
+
+ private:
+  const std::string& path_;
+};
+
+[[noreturn]] void ThrowExecError(DWORD code, const std::string& command_line) {
+  throw std::runtime_error("Exec Error" + std::to_string(static_cast<unsigned long>(code)) + "\r\n" +
+                           command_line);
+}
+
+// Both calls report the length they need when the buffer is too small; grow until it fits.
+template <typename Query>
+std::string QueryText(Query query) {
+  std::string text(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length = query(text.data(), static_cast<DWORD>(text.size()));
+    if (length == 0) return std::string();
+    if (length < text.size()) {
+      text.resize(length);
+      return text;
+    }
+    text.resize(static_cast<size_t>(length) + 1);
+  }
+}
+
+std::string SystemFolder() {
+  return QueryText([](char* buffer, DWORD size) { return GetSystemDirectoryA(buffer, size); });
+}
+
+std::string FullPath(const std::string& path) {
+  return QueryText([&path](char* buffer, DWORD size) { return GetFullPathNameA(path.c_str(), size, buffer, nullptr); });
+}
+
+std::string OwnProgramPath() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return std::string();
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);  // truncated: the call does not say how much it needs
+  }
+}
+
+text::LeadByteTable SystemLeadBytes() {
+  text::LeadByteTable table;
+  for (unsigned byte = 0x80; byte <= 0xFF; ++byte)
+    if (IsDBCSLeadByte(static_cast<BYTE>(byte))) table.SetLead(static_cast<uint8_t>(byte));
+  return table;
+}
+
+bool FolderExists(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Whether `folder` (absolute, trailing backslash removed) names the root of a drive or of
+// a network share. "C:" would even be read by cmd.exe as the current folder of drive C.
+bool IsRoot(const std::string& folder, const text::LeadByteTable& lead_bytes) {
+  const size_t length = folder.size();
+  if (length == 0) return true;
+  const size_t last = text::LastCharacterStart(folder.data(), length, lead_bytes);
+  if (last == length - 1 && (folder[last] == ':' || folder[last] == '\\')) return true;
+  if (length > 2 && folder[0] == '\\' && folder[1] == '\\') {
+    // \\server\share: the share's root has no backslash of its own after the server's.
+    int separators = 0;
+    for (size_t i = 2; i < length; ++i)
+      if (folder[i] == '\\' && !text::IsSecondByte(folder.data(), i, lead_bytes)) ++separators;
+    return separators <= 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+void DispatchPendingMessages() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+uint32_t GetPlatformId() {
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  static_assert(sizeof version == 148, "the version record the query is asked for");
+  if (!GetVersionExA(&version)) return VER_PLATFORM_WIN32_NT;
+  return version.dwPlatformId;
+}
+
+void RunHiddenAndWait(const std::string& command_line, const MessagePump& pump) {
+  STARTUPINFOA startup;
+  GetStartupInfoA(&startup);
+  startup.cb = sizeof startup;
+  startup.lpReserved = nullptr;
+  startup.lpDesktop = nullptr;
+  startup.lpTitle = nullptr;
+  startup.dwX = startup.dwY = startup.dwXSize = startup.dwYSize = 0;
+  startup.dwXCountChars = startup.dwYCountChars = 0;
+  startup.dwFillAttribute = 0;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+
+  const std::string system_folder = SystemFolder();
+  if (system_folder.empty()) ThrowExecError(GetLastError(), command_line);
+  const text::LeadByteTable lead_bytes = SystemLeadBytes();
+  std::string program = system_folder;
+  if (!text::EndsWithBackslash(program.data(), program.size(), lead_bytes)) program += '\\';
+  program += command_line.substr(0, command_line.find(' '));
+
+  std::string writable_command = command_line;  // CreateProcessA may write into it
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(program.c_str(), writable_command.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
+                      nullptr, system_folder.c_str(), &startup, &process)) {
+    ThrowExecError(GetLastError(), command_line);
+  }
+  const win::KernelHandle process_handle(process.hProcess);
+  const win::KernelHandle thread_handle(process.hThread);
+
+  // A failed wait ends the loop like the end of the process: nothing more can be learnt.
+  while (WaitForSingleObject(process_handle.get(), kWaitSliceMs) == WAIT_TIMEOUT) pump();
+}
+
+void GrantFolderAccess(const std::string& folder, const text::LeadByteTable& lead_bytes,
+                       const MessagePump& pump) {
+  if (GetPlatformId() == VER_PLATFORM_WIN32_WINDOWS) return;
+  if (!FolderExists(folder)) return;
+
+  // The commands run in the system folder, so they must get the same folder that was
+  // just tested, not one relative to theirs; this also resolves "." and "..".
+  const std::string absolute = FullPath(folder);
+  if (absolute.empty()) return;
+  const std::string target =
+      absolute.substr(0, text::RemoveTrailingBackslash(absolute.data(), absolute.size(), lead_bytes));
+  if (IsRoot(target, lead_bytes)) return;
+
+  const std::string own_path = OwnProgramPath();
+  const std::string answer_path =
+      FullPath(own_path.substr(0, text::FolderPartLength(own_path.data(), own_path.size(), lead_bytes)) +
+               kAnswerFileName);
+  if (answer_path.empty()) return;
+
+  // cmd.exe expands %NAME% even between double quotes, so such a name could send the
+  // echo or cacls to another file or folder. "%" (0x25) is never a second byte.
+  if (target.find('%') != std::string::npos || answer_path.find('%') != std::string::npos) return;
+
+  const std::string quoted_answer = "\"" + answer_path + "\"";
+  const AnswerFileRemover remover(answer_path);
+  RunHiddenAndWait(kEchoCommand + quoted_answer, pump);
+  RunHiddenAndWait(kCaclsCommand + target + kCaclsSwitches + quoted_answer, pump);
+}
+
+}  // namespace update

@@ -1,0 +1,57 @@
+#pragma once
+// Folder access preparation of the update run: before the applier is written into the
+// install folder, the group "Authenticated Users" gets full control over that folder tree
+// on the NT family, by the system's cacls run hidden through cmd.exe with a one-line
+// answer file beside the wizard's own program file. Nothing is done on the 9x family.
+//
+// Paths and command lines are code page 932 byte strings. Errors are thrown as
+// std::runtime_error carrying the text the wizard's error box shows.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/text/cp932.h"
+
+namespace update {
+
+// Dispatches the thread's pending window messages; called between the slices of a wait
+// so the folder page repaints and takes input while a command works. The wizard passes
+// its application's own dispatching, which knows its pages' keyboard handling.
+using MessagePump = std::function<void()>;
+
+// The default pump: removes and dispatches every pending message. A WM_QUIT it meets is
+// posted again, so the application's own loop still ends.
+void DispatchPendingMessages();
+
+// The platform field of the system's version record: 1 for the 95/98/Me family, 2 for
+// the NT family. When the version query itself fails the answer is 2 (NT): only the 9x
+// family skips the preparation, and the query cannot fail on the 9x family, whose version
+// record is the 148-byte one asked for here.
+uint32_t GetPlatformId();
+
+// Runs one command of the system hidden and waits until it has ended, dispatching
+// messages every 50 ms at the latest. The program named by the command line's first word
+// (up to the first space) is started from the system folder by its full path, and the
+// system folder is its current folder: the wizard runs elevated, so nothing planted
+// beside it or in its current folder may run instead. The command line text itself is
+// passed unchanged. Its exit code is not read.
+//
+// If the process cannot be started, throws "Exec Error" + the last-error code in
+// decimal + CR LF + the command line.
+void RunHiddenAndWait(const std::string& command_line, const MessagePump& pump = DispatchPendingMessages);
+
+// Grants "Authenticated Users" full control over `folder` (as the update run holds it,
+// with its trailing backslash) and everything below it. Returns without doing anything
+// on the 9x family, when the folder does not exist, when it is a drive root (cacls /T
+// would rework the rights of a whole drive) and when the folder or the answer path holds
+// a "%" (cmd.exe would expand it and cacls could act on another folder); the update run
+// goes on in each case with the rights unchanged. A relative folder is made absolute
+// first, as the commands run in the system folder.
+//
+// `lead_bytes` is the table of the system's code page, so that a second byte 0x5C of a
+// double-byte character is never taken for a backslash. Errors of RunHiddenAndWait pass
+// through after the answer file has been deleted.
+void GrantFolderAccess(const std::string& folder, const text::LeadByteTable& lead_bytes,
+                       const MessagePump& pump = DispatchPendingMessages);
+
+}  // namespace update
