@@ -1,0 +1,26 @@
+#pragma once
+// Whole-file reading and writing for the commands; every failure is a ToolError that
+// names the file and the reason.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace patchtool {
+
+using Bytes = std::vector<uint8_t>;
+
+// The patch format counts sizes and offsets in 32 bits.
+constexpr uint64_t kFourGiB = uint64_t{1} << 32;
+
+// Reads a whole regular file. `what` names the file's role in messages ("OLD").
+// With `below_four_gib` a file of 4 GiB or more is refused before it is read.
+Bytes ReadWholeFile(const std::string& path, const char* what, bool below_four_gib);
+
+// Writes through a temporary file in the same folder and renames it over `path`, so a
+// failed write never leaves a half-written file under the final name.
+void WriteWholeFile(const std::string& path, const Bytes& bytes);
+
+// The last path component ("dir/a.exe" gives "a.exe").
+std::string BaseName(const std::string& path);
+
+}  // namespace patchtool

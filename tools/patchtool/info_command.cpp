@@ -1,0 +1,181 @@
+// patchtool info: every entry of the patch data, as text or JSON.
+#include <cstdio>
+#include <string_view>
+
+#include "tools/patchtool/arguments.h"
+#include "tools/patchtool/chain_reader.h"
+#include "tools/patchtool/cp932_convert.h"
+#include "tools/patchtool/files.h"
+#include "tools/patchtool/tool.h"
+
+namespace patchtool {
+namespace {
+
+std::string Text(const patch::TextRef& ref) { return Cp932ToUtf8ForDisplay(std::string_view(ref.data, ref.length)); }
+
+std::string StampText(const patch::EntryHeader& h) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", h.stamp_year, h.stamp_month, h.stamp_day,
+                h.stamp_hour, h.stamp_minute, h.stamp_second);
+  return text;
+}
+
+std::string Hex8(uint8_t value) {
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "0x%02X", value);
+  return hex;
+}
+
+const char* ShapeName(patch::BodyShape shape) {
+  switch (shape) {
+    case patch::BodyShape::None: return "none";
+    case patch::BodyShape::TouchMarker: return "touch-marker";
+    case patch::BodyShape::Records: return "records";
+  }
+  return "unknown";
+}
+
+std::string Json(std::string_view s) {
+  std::string out = "\"";
+  for (const char c : s) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (u < 0x20) {
+          char hex[8];
+          std::snprintf(hex, sizeof hex, "\\u%04X", u);
+          out += hex;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string FolderMeaning(const patch::EntryHeader& h) {
+  if (!h.has_target_folder) return "absent: the applier's folder";
+  if (h.target_folder.length == 0) return "\"\": the applier's folder";
+  std::string shown = "\"";
+  shown += Text(h.target_folder);
+  shown += '"';
+  if (h.target_folder.data[0] == '*') return shown + ": the Windows folder";
+  return shown + ": a folder below the applier's folder";
+}
+
+void PrintText(std::ostream& out, const std::string& file, const Chain& chain, uint64_t file_size) {
+  out << file << ": " << (chain.bare ? "bare patch data" : "patch data appended to an applier image") << " at offset "
+      << chain.first_offset << ", " << (file_size - chain.first_offset) << " bytes, " << chain.entries.size()
+      << (chain.entries.size() == 1 ? " entry" : " entries") << "\n";
+  for (size_t i = 0; i < chain.entries.size(); ++i) {
+    const patch::EntryHeader& h = chain.entries[i].header;
+    const patch::BodySummary& b = chain.entries[i].body;
+    out << "entry " << (i + 1) << " at offset " << h.offset << "\n";
+    out << "  format_version  " << h.format_version << "\n";
+    out << "  flags           " << Hex8(h.flags) << " (" << FlagNames(h.flags) << ")\n";
+    out << "  kind            " << KindName(h.kind) << "\n";
+    out << "  old_crc         " << Hex32(h.old_crc) << "\n";
+    out << "  new_crc         " << Hex32(h.new_crc) << "\n";
+    out << "  old_size        " << h.old_size << "\n";
+    out << "  new_size        " << h.new_size << "\n";
+    out << "  stamp           " << StampText(h) << " (local time)\n";
+    out << "  target_name     " << Text(h.target_name) << "\n";
+    out << "  description     " << Text(h.description) << "\n";
+    out << "  target_folder   " << FolderMeaning(h) << "\n";
+    switch (b.shape) {
+      case patch::BodyShape::None:
+        out << "  body            none, next byte at offset " << b.end << "\n";
+        break;
+      case patch::BodyShape::TouchMarker:
+        out << "  body            touch marker (6 bytes): only the time stamp changes\n";
+        break;
+      case patch::BodyShape::Records:
+        out << "  body            " << (b.copy_records + b.literal_records) << " records (" << b.copy_records
+            << " copy, " << b.literal_records << " literal), " << b.literal_bytes << " literal bytes, total length "
+            << b.total_length << ", " << (b.end - h.body_offset) << " bytes from offset " << h.body_offset << "\n";
+        break;
+    }
+  }
+  if (chain.error.empty()) {
+    const bool stopped = !chain.entries.empty() && chain.entries.back().header.kind == patch::EntryKind::OpenDocument;
+    out << (stopped ? "chain: ends with an open-document entry\n" : "chain: complete\n");
+  }
+}
+
+void PrintJson(std::ostream& out, const std::string& file, const Chain& chain, uint64_t file_size) {
+  out << "{\n  \"file\": " << Json(file) << ",\n  \"bare\": " << (chain.bare ? "true" : "false")
+      << ",\n  \"patch_offset\": " << chain.first_offset << ",\n  \"patch_size\": " << (file_size - chain.first_offset)
+      << ",\n  \"entries\": [";
+  for (size_t i = 0; i < chain.entries.size(); ++i) {
+    const patch::EntryHeader& h = chain.entries[i].header;
+    const patch::BodySummary& b = chain.entries[i].body;
+    out << (i ? "," : "") << "\n    {\n";
+    out << "      \"offset\": " << h.offset << ",\n";
+    out << "      \"format_version\": " << h.format_version << ",\n";
+    out << "      \"flags\": " << unsigned{h.flags} << ",\n";
+    out << "      \"flag_names\": [";
+    if (h.flags != 0) {
+      std::string names = FlagNames(h.flags);
+      size_t start = 0;
+      bool first = true;
+      while (start <= names.size()) {
+        size_t bar = names.find(" | ", start);
+        if (bar == std::string::npos) bar = names.size();
+        out << (first ? "" : ", ") << Json(names.substr(start, bar - start));
+        first = false;
+        start = bar + 3;
+      }
+    }
+    out << "],\n";
+    out << "      \"kind\": " << Json(KindName(h.kind)) << ",\n";
+    out << "      \"old_crc\": " << Json(Hex32(h.old_crc)) << ",\n";
+    out << "      \"new_crc\": " << Json(Hex32(h.new_crc)) << ",\n";
+    out << "      \"old_size\": " << h.old_size << ",\n";
+    out << "      \"new_size\": " << h.new_size << ",\n";
+    out << "      \"stamp\": " << Json(StampText(h)) << ",\n";
+    out << "      \"target_name\": " << Json(Text(h.target_name)) << ",\n";
+    out << "      \"description\": " << Json(Text(h.description)) << ",\n";
+    out << "      \"target_folder\": " << (h.has_target_folder ? Json(Text(h.target_folder)) : "null") << ",\n";
+    out << "      \"body\": {\"shape\": " << Json(ShapeName(b.shape)) << ", \"offset\": " << h.body_offset
+        << ", \"end\": " << b.end << ", \"records\": " << (b.copy_records + b.literal_records)
+        << ", \"copy_records\": " << b.copy_records << ", \"literal_records\": " << b.literal_records
+        << ", \"literal_bytes\": " << b.literal_bytes << ", \"total_length\": " << b.total_length << "}\n";
+    out << "    }";
+  }
+  out << (chain.entries.empty() ? "" : "\n  ") << "],\n  \"chain\": "
+      << Json(!chain.entries.empty() && chain.entries.back().header.kind == patch::EntryKind::OpenDocument
+                  ? "ends-with-open-document"
+                  : "complete")
+      << "\n}\n";
+}
+
+}  // namespace
+
+int RunInfo(const std::vector<std::string>& args, std::ostream& out) {
+  const Arguments parsed(args, OptionSpec{{}, {"--json"}});
+  parsed.ExpectPositional(1, "patchtool info FILE [--json]");
+  const std::string& file = parsed.positional()[0];
+  const Bytes image = ReadWholeFile(file, "FILE", true);
+  bool bare = false;
+  const uint32_t first = LocatePatchData(image, file, &bare);
+  Chain chain = ReadChain(image, first);
+  chain.bare = bare;
+  if (!chain.error.empty()) {
+    // Text output still shows the entries read before the fault; JSON is all or nothing.
+    if (!parsed.has("--json")) PrintText(out, file, chain, image.size());
+    throw ToolError("malformed patch data in " + file + ": " + chain.error);
+  }
+  if (parsed.has("--json")) {
+    PrintJson(out, file, chain, image.size());
+  } else {
+    PrintText(out, file, chain, image.size());
+  }
+  return kExitOk;
+}
+
+}  // namespace patchtool

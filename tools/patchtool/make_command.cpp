@@ -1,0 +1,134 @@
+// patchtool make: one update entry that rebuilds NEW from OLD.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "core/producer/entry_writer.h"
+#include "tools/patchtool/arguments.h"
+#include "tools/patchtool/chain_reader.h"
+#include "tools/patchtool/cp932_convert.h"
+#include "tools/patchtool/files.h"
+#include "tools/patchtool/tool.h"
+#include "tools/patchtool/verify.h"
+
+namespace patchtool {
+namespace {
+
+producer::Stamp ParseStamp(const std::string& text) {
+  int year, month, day, hour, minute, second, used = -1;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &year, &month, &day, &hour, &minute, &second, &used) != 6 ||
+      used != static_cast<int>(text.size()) || text.size() != 19) {
+    throw UsageError("--stamp \"" + text + "\" is not of the form \"YYYY-MM-DD hh:mm:ss\"");
+  }
+  producer::Stamp stamp;
+  stamp.year = static_cast<uint16_t>(year);
+  stamp.month = static_cast<uint8_t>(month);
+  stamp.day = static_cast<uint8_t>(day);
+  stamp.hour = static_cast<uint8_t>(hour);
+  stamp.minute = static_cast<uint8_t>(minute);
+  stamp.second = static_cast<uint8_t>(second);
+  if (!producer::IsValidStamp(stamp)) throw UsageError("--stamp \"" + text + "\" is not a valid date and time");
+  return stamp;
+}
+
+producer::Stamp LastWriteStamp(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) throw ToolError("cannot read the last-write time of " + path);
+  struct tm local;
+  if (::localtime_r(&st.st_mtime, &local) == nullptr) throw ToolError("cannot convert the last-write time of " + path);
+  producer::Stamp stamp;
+  stamp.year = static_cast<uint16_t>(local.tm_year + 1900);
+  stamp.month = static_cast<uint8_t>(local.tm_mon + 1);
+  stamp.day = static_cast<uint8_t>(local.tm_mday);
+  stamp.hour = static_cast<uint8_t>(local.tm_hour);
+  stamp.minute = static_cast<uint8_t>(local.tm_min);
+  // A leap second cannot be recorded; the applier's conversion refuses 60.
+  stamp.second = static_cast<uint8_t>(local.tm_sec > 59 ? 59 : local.tm_sec);
+  if (!producer::IsValidStamp(stamp)) throw ToolError("the last-write time of " + path + " cannot be recorded; give --stamp");
+  return stamp;
+}
+
+std::string ToCp932(const std::string& utf8, const char* what) {
+  if (utf8.find('\0') != std::string::npos) throw ToolError(std::string(what) + " contains a zero byte");
+  auto converted = Utf8ToCp932(utf8);
+  if (!converted) throw ToolError(std::string(what) + " \"" + utf8 + "\" has no code page 932 form");
+  return *converted;
+}
+
+double MonotonicSeconds() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
+std::string StampText(const producer::Stamp& s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", s.year, s.month, s.day, s.hour, s.minute, s.second);
+  return text;
+}
+
+}  // namespace
+
+int RunMake(const std::vector<std::string>& args, std::ostream& out) {
+  const Arguments parsed(args, OptionSpec{{"-o", "--output", "--name", "--description", "--stamp"}, {}});
+  const char* usage =
+      "patchtool make OLD NEW -o PATCH [--name NAME] [--description TEXT] [--stamp \"YYYY-MM-DD hh:mm:ss\"]";
+  parsed.ExpectPositional(2, usage);
+  const auto output = parsed.value("-o") ? parsed.value("-o") : parsed.value("--output");
+  if (!output) throw UsageError(std::string("missing -o PATCH; usage: ") + usage);
+  if (parsed.value("-o") && parsed.value("--output")) throw UsageError("give -o or --output, not both");
+  const std::string& old_path = parsed.positional()[0];
+  const std::string& new_path = parsed.positional()[1];
+
+  // Everything that can be refused is checked before the files are read.
+  const std::string name_utf8 = parsed.value("--name").value_or(BaseName(new_path));
+  if (name_utf8.empty()) throw ToolError("the target name is empty");
+  if (name_utf8.find_first_of("\\/") != std::string::npos) {
+    throw ToolError("the target name \"" + name_utf8 + "\" holds a folder separator; it must be a file name only");
+  }
+  producer::UpdateEntryText text;
+  text.target_name = ToCp932(name_utf8, "the target name");
+  if (const auto description = parsed.value("--description")) {
+    text.description = ToCp932(*description, "the description");
+  } else {
+    // Ordinary literals are code page 932 already.
+    text.description = "アップデート " + text.target_name;
+  }
+  const producer::Stamp stamp =
+      parsed.value("--stamp") ? ParseStamp(*parsed.value("--stamp")) : LastWriteStamp(new_path);
+
+  const Bytes old_data = ReadWholeFile(old_path, "OLD", true);
+  const Bytes new_data = ReadWholeFile(new_path, "NEW", true);
+
+  // <chrono> cannot be compiled with the code page 932 execution charset (its "µs").
+  const double started = MonotonicSeconds();
+  producer::EntryStats stats;
+  Bytes entry;
+  try {
+    const auto matcher = producer::MakeHashMatcher();
+    entry = producer::MakeUpdateEntry(*matcher, old_data, new_data, text, stamp, &stats);
+  } catch (const producer::EntryError& e) {
+    throw ToolError(e.what());
+  }
+  const double seconds = MonotonicSeconds() - started;
+
+  // The applier's own reader and engine must accept what was written, byte for byte.
+  const Chain chain = ReadChain(entry, 0);
+  const VerifyResult check = VerifyChain(entry, chain, old_data);
+  if (!check.ok || check.result != new_data) {
+    throw ToolError("internal fault: the written entry does not rebuild NEW (" +
+                    (check.lines.empty() ? std::string("no result") : check.lines.back()) + "); nothing written");
+  }
+
+  WriteWholeFile(*output, entry);
+  char timing[32];
+  std::snprintf(timing, sizeof timing, "%.3f", seconds);
+  out << *output << ": " << entry.size() << " bytes; " << new_path << " (" << new_data.size() << " bytes) from "
+      << old_path << " (" << old_data.size() << " bytes); " << (stats.copy_records + stats.literal_records)
+      << " records (" << stats.copy_records << " copy, " << stats.literal_records << " literal), "
+      << stats.literal_bytes << " literal bytes; stamp " << StampText(stamp) << "; matched in " << timing << " s\n";
+  return kExitOk;
+}
+
+}  // namespace patchtool

@@ -1,0 +1,314 @@
+#include "tools/patchtool/posix_platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include "core/patch/format.h"
+#include "core/text/cp932.h"
+#include "tools/patchtool/cp932_convert.h"
+#include "tools/patchtool/files.h"
+
+namespace patchtool {
+namespace {
+
+// The Windows code the time-stamp box shows for a date the conversion refuses.
+constexpr uint32_t kErrorInvalidParameter = 87;
+
+char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameNameIgnoringCase(const std::string& a, const char* b) {
+  const size_t n = std::strlen(b);
+  if (a.size() != n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+bool Exists(const std::string& path, struct stat* st = nullptr) {
+  struct stat local;
+  return ::lstat(path.c_str(), st ? st : &local) == 0;
+}
+
+// The existing entry of `folder` whose name equals `name` without regard to ASCII case,
+// or `name` itself when there is none.
+std::string MatchName(const std::string& folder, const std::string& name) {
+  if (name == "." || name == ".." || Exists(folder + name)) return name;
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return name;
+  std::string found = name;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (SameNameIgnoringCase(name, entry->d_name)) {
+      found = entry->d_name;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
+bool ValidCalendarDate(const patch::LocalStamp& s) {
+  if (s.year < 1601 || s.month < 1 || s.month > 12 || s.day < 1) return false;
+  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (s.year % 4 == 0 && s.year % 100 != 0) || s.year % 400 == 0;
+  const int days = kDays[s.month - 1] + ((s.month == 2 && leap) ? 1 : 0);
+  return s.day <= days && s.hour >= 0 && s.hour <= 23 && s.minute >= 0 && s.minute <= 59 && s.second >= 0 &&
+         s.second <= 59;
+}
+
+std::string Display(const char* cp932) { return Cp932ToUtf8ForDisplay(cp932); }
+
+int Fd(patch::OutputFile file) { return static_cast<int>(file); }
+
+}  // namespace
+
+PosixPlatform::PosixPlatform(PosixPlatformOptions options, std::ostream& out)
+    : options_(std::move(options)), out_(out) {}
+
+PosixPlatform::~PosixPlatform() = default;
+
+std::optional<std::string> PosixPlatform::ToRealPath(const char* run_path) {
+  // Separators first, on the code page 932 bytes: a second byte 0x5C is part of its
+  // character ("表" is 95 5C) and must stay one.
+  std::string slashed;
+  for (size_t i = 0; run_path[i] != '\0'; ++i) {
+    const char c = run_path[i];
+    if (text::kCp932.IsLead(c) && run_path[i + 1] != '\0') {
+      slashed += c;
+      slashed += run_path[++i];
+    } else {
+      slashed += (c == '\\') ? '/' : c;
+    }
+  }
+  const auto utf8 = Cp932ToUtf8(slashed);
+  if (!utf8) return std::nullopt;
+
+  std::string real;
+  size_t pos = 0;
+  if (!utf8->empty() && (*utf8)[0] == '/') {
+    real = "/";
+    pos = 1;
+  }
+  while (pos <= utf8->size()) {
+    size_t slash = utf8->find('/', pos);
+    if (slash == std::string::npos) slash = utf8->size();
+    const std::string name = utf8->substr(pos, slash - pos);
+    if (!name.empty()) {
+      real += MatchName(real, name);
+      if (slash < utf8->size()) real += '/';
+    }
+    pos = slash + 1;
+  }
+  return real;
+}
+
+std::optional<std::string> PosixPlatform::ToRunPath(const std::string& real_path) {
+  if (real_path.find('\\') != std::string::npos) return std::nullopt;
+  std::string backslashed = real_path;
+  for (char& c : backslashed) {
+    if (c == '/') c = '\\';
+  }
+  return Utf8ToCp932(backslashed);
+}
+
+bool PosixPlatform::OwnPath(char* buffer, size_t size) {
+  if (options_.own_path.size() >= size) return false;
+  std::memcpy(buffer, options_.own_path.c_str(), options_.own_path.size() + 1);
+  return true;
+}
+
+bool PosixPlatform::WindowsFolder(char* buffer, size_t size) {
+  if (!options_.windows_folder || options_.windows_folder->size() >= size) return false;
+  std::memcpy(buffer, options_.windows_folder->c_str(), options_.windows_folder->size() + 1);
+  return true;
+}
+
+patch::LoadResult PosixPlatform::LoadWholeFile(const char* path, patch::FileBlock* block) {
+  const bool own = options_.own_path == path;
+  std::string real;
+  if (own) {
+    real = options_.own_file;
+  } else if (auto mapped = ToRealPath(path)) {
+    real = *mapped;
+  } else {
+    return patch::LoadResult::OpenFailed;
+  }
+  const int fd = ::open(real.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return patch::LoadResult::OpenFailed;
+  struct stat st;
+  // CreateFileA cannot open a folder as a file.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return patch::LoadResult::OpenFailed;
+  }
+  const uint64_t padding = (own && options_.bare_patch_data) ? patch::SEARCH_START : 0;
+  const uint64_t size = padding + static_cast<uint64_t>(st.st_size);
+  if (size >= kFourGiB) {
+    ::close(fd);
+    return patch::LoadResult::SizeFailed;
+  }
+  uint8_t* data = new (std::nothrow) uint8_t[size ? size : 1]();
+  if (!data) {
+    ::close(fd);
+    return patch::LoadResult::AllocFailed;
+  }
+  uint64_t done = padding;
+  while (done < size) {
+    const ssize_t n = ::read(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<uint64_t>(n);
+  }
+  ::close(fd);
+  if (done != size) {
+    delete[] data;
+    return patch::LoadResult::ReadFailed;
+  }
+  block->data = data;
+  block->size = static_cast<uint32_t>(size);
+  block->handle = data;
+  return patch::LoadResult::Ok;
+}
+
+void PosixPlatform::ReleaseBlock(patch::FileBlock* block) {
+  delete[] static_cast<uint8_t*>(block->handle);
+  *block = patch::FileBlock{};
+}
+
+bool PosixPlatform::CreateOutput(const char* path, patch::OutputFile* file) {
+  const auto real = ToRealPath(path);
+  if (!real) return false;
+  const int fd = ::open(real->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  ++open_outputs_;
+  *file = fd;
+  return true;
+}
+
+bool PosixPlatform::OpenExistingForWrite(const char* path, patch::OutputFile* file) {
+  const auto real = ToRealPath(path);
+  if (!real) return false;
+  const int fd = ::open(real->c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  ++open_outputs_;
+  *file = fd;
+  return true;
+}
+
+bool PosixPlatform::WriteOutput(patch::OutputFile file, const uint8_t* data, uint32_t length) {
+  uint32_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::write(Fd(file), data + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool PosixPlatform::SetLastWriteTime(patch::OutputFile file, const patch::LocalStamp& stamp, uint32_t* error_code) {
+  // Like the Windows conversion, an impossible date is refused rather than rolled over.
+  if (!ValidCalendarDate(stamp)) {
+    *error_code = kErrorInvalidParameter;
+    return false;
+  }
+  struct tm local = {};
+  local.tm_year = stamp.year - 1900;
+  local.tm_mon = stamp.month - 1;
+  local.tm_mday = stamp.day;
+  local.tm_hour = stamp.hour;
+  local.tm_min = stamp.minute;
+  local.tm_sec = stamp.second;
+  local.tm_isdst = -1;
+  errno = 0;
+  const time_t when = ::mktime(&local);
+  if (when == static_cast<time_t>(-1) && errno != 0) {
+    *error_code = kErrorInvalidParameter;
+    return false;
+  }
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // last access stays
+  times[1].tv_sec = when;
+  times[1].tv_nsec = 0;
+  if (::futimens(Fd(file), times) != 0) {
+    *error_code = static_cast<uint32_t>(errno);
+    return false;
+  }
+  return true;
+}
+
+void PosixPlatform::CloseOutput(patch::OutputFile file) {
+  ::close(Fd(file));
+  --open_outputs_;
+}
+
+bool PosixPlatform::RemoveFile(const char* path) {
+  const auto real = ToRealPath(path);
+  struct stat st;
+  // DeleteFileA removes files only.
+  if (!real || !Exists(*real, &st) || S_ISDIR(st.st_mode)) return false;
+  return ::unlink(real->c_str()) == 0;
+}
+
+bool PosixPlatform::RenameFile(const char* from, const char* to) {
+  const auto real_from = ToRealPath(from);
+  const auto real_to = ToRealPath(to);
+  struct stat from_st, to_st;
+  if (!real_from || !real_to || !Exists(*real_from, &from_st)) return false;
+  if (Exists(*real_to, &to_st)) {
+    // MoveFileA never replaces a file; only a change of case of the same name succeeds.
+    if (from_st.st_dev != to_st.st_dev || from_st.st_ino != to_st.st_ino) return false;
+    const size_t separator = text::FindLastSeparator(to, std::strlen(to));
+    const auto name = Cp932ToUtf8(to + (separator == text::kNotFound ? 0 : separator + 1));
+    if (!name) return false;
+    const std::string wanted = real_to->substr(0, real_to->rfind('/') + 1) + *name;
+    return ::rename(real_from->c_str(), wanted.c_str()) == 0;
+  }
+  return ::renameat2(AT_FDCWD, real_from->c_str(), AT_FDCWD, real_to->c_str(), RENAME_NOREPLACE) == 0;
+}
+
+patch::FoundKind PosixPlatform::Find(const char* path) {
+  const auto real = ToRealPath(path);
+  struct stat st;
+  if (!real || ::stat(real->c_str(), &st) != 0) return patch::FoundKind::None;
+  return S_ISDIR(st.st_mode) ? patch::FoundKind::Folder : patch::FoundKind::File;
+}
+
+void PosixPlatform::OpenProgressDialog() {
+  if (options_.verbose) out_ << "[dialog opened]\n";
+}
+
+void PosixPlatform::CloseProgressDialog() {
+  if (options_.verbose) out_ << "[dialog closed]\n";
+}
+
+void PosixPlatform::SetDialogLine(patch::DialogLine line, const char* text) {
+  if (options_.verbose) out_ << "[" << static_cast<int>(line) << "] " << Display(text) << "\n";
+}
+
+void PosixPlatform::ResetProgressBar() { bar_ = 0; }
+
+void PosixPlatform::StepProgressBar() { ++bar_; }
+
+void PosixPlatform::ShowBox(const char* text, const char* caption, patch::BoxOwner owner, uint32_t type) {
+  boxes_.push_back({text, caption, owner, type});
+  out_ << Display(caption) << ": " << Display(text) << "\n";
+}
+
+void PosixPlatform::ShellOpen(const char* path) {
+  const auto real = ToRealPath(path);
+  out_ << "open: " << Display(path);
+  if (real) out_ << " (" << *real << ")";
+  out_ << "\n";
+}
+
+}  // namespace patchtool

@@ -1,0 +1,75 @@
+#pragma once
+// The applier's platform on Linux, for `patchtool apply`: the same run as the Win32
+// program over real files. Paths in the run are code page 932 with "\" separators, as on
+// Windows; they become UTF-8 paths with "/" only here, at real separators, and each name
+// is looked up without regard to ASCII case, as the Windows file system matches names.
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "core/patch/applier_platform.h"
+
+namespace patchtool {
+
+struct PosixPlatformOptions {
+  std::string own_path;       // code page 932, "\" separators: where the run believes it lies
+  std::string own_file;       // the real file that is read for the own path
+  // The file is bare patch data: the run sees it after SEARCH_START zero bytes, as if it
+  // had been packed onto an applier image.
+  bool bare_patch_data = false;
+  std::optional<std::string> windows_folder;  // code page 932, "\" separators
+  bool verbose = false;
+};
+
+struct PrintedBox {
+  std::string text;     // code page 932
+  std::string caption;  // code page 932
+  patch::BoxOwner owner;
+  uint32_t type;
+};
+
+class PosixPlatform final : public patch::ApplierPlatform {
+ public:
+  PosixPlatform(PosixPlatformOptions options, std::ostream& out);
+  ~PosixPlatform();
+
+  const std::vector<PrintedBox>& boxes() const { return boxes_; }
+
+  // "\" at real separators becomes "/", the text becomes UTF-8, and each existing name is
+  // matched without regard to ASCII case. nullopt when the path is not valid code page 932.
+  static std::optional<std::string> ToRealPath(const char* run_path);
+  // An absolute UTF-8 path as the run sees it; nullopt when it holds a backslash or a
+  // character without a code page 932 form.
+  static std::optional<std::string> ToRunPath(const std::string& real_path);
+
+  bool OwnPath(char* buffer, size_t size) override;
+  bool WindowsFolder(char* buffer, size_t size) override;
+  patch::LoadResult LoadWholeFile(const char* path, patch::FileBlock* block) override;
+  void ReleaseBlock(patch::FileBlock* block) override;
+  bool CreateOutput(const char* path, patch::OutputFile* file) override;
+  bool OpenExistingForWrite(const char* path, patch::OutputFile* file) override;
+  bool WriteOutput(patch::OutputFile file, const uint8_t* data, uint32_t length) override;
+  bool SetLastWriteTime(patch::OutputFile file, const patch::LocalStamp& stamp, uint32_t* error_code) override;
+  void CloseOutput(patch::OutputFile file) override;
+  bool RemoveFile(const char* path) override;
+  bool RenameFile(const char* from, const char* to) override;
+  patch::FoundKind Find(const char* path) override;
+  void OpenProgressDialog() override;
+  void CloseProgressDialog() override;
+  void SetDialogLine(patch::DialogLine line, const char* text) override;
+  void ResetProgressBar() override;
+  void StepProgressBar() override;
+  void PumpMessages() override {}
+  void ShowBox(const char* text, const char* caption, patch::BoxOwner owner, uint32_t type) override;
+  void ShellOpen(const char* path) override;
+
+ private:
+  PosixPlatformOptions options_;
+  std::ostream& out_;
+  std::vector<PrintedBox> boxes_;
+  int open_outputs_ = 0;
+  int bar_ = 0;
+};
+
+}  // namespace patchtool

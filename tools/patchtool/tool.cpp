@@ -1,0 +1,69 @@
+#include "tools/patchtool/tool.h"
+
+#include <algorithm>
+#include <new>
+
+namespace patchtool {
+
+// The tool talks UTF-8 to its user; the sources' ordinary literals are code page 932.
+const char8_t kUsageText[] =
+    u8"usage: patchtool COMMAND ...\n"
+    "\n"
+    "  make OLD NEW -o PATCH [--name NAME] [--description TEXT] [--stamp \"YYYY-MM-DD hh:mm:ss\"]\n"
+    "      write patch data with one update entry that rebuilds NEW from OLD.\n"
+    "      NAME defaults to NEW's file name, the stamp to NEW's last-write time (local time),\n"
+    "      the description to \"アップデート \" followed by NAME. Texts are UTF-8 and are stored\n"
+    "      in code page 932.\n"
+    "  info FILE [--json]\n"
+    "      show every entry of the patch data in FILE: bare patch data (FILE starts with \"Diff\")\n"
+    "      or an applier with patch data appended (found from offset 20000 on).\n"
+    "  verify FILE OLD\n"
+    "      rebuild the update entries in memory, the first from OLD and each later one from the\n"
+    "      result of the one before, and check old_crc and new_crc. Writes nothing.\n"
+    "  pack APPLIER PATCH -o OUT\n"
+    "      append PATCH to the applier image; the image is padded with zero bytes so the patch\n"
+    "      data begins at offset 20000 or later.\n"
+    "  apply FILE [--dir DIR] [--windows-dir DIR] [--verbose]\n"
+    "      run the applier's run natively, as if FILE lay in DIR (default: FILE's folder).\n"
+    "      Every message box is printed as \"caption: text\". Exit 0 only when the run ends\n"
+    "      with \"正常終了\".\n"
+    "  --help\n"
+    "      show this text.\n";
+
+const char* Usage() { return reinterpret_cast<const char*>(kUsageText); }
+
+int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    err << Usage();
+    return kExitUsage;
+  }
+  const std::string& command = args[0];
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  try {
+    const bool help_asked = std::find(args.begin(), args.end(), "--help") != args.end();
+    if (help_asked || command == "-h" || command == "help") {
+      out << Usage();
+      return kExitOk;
+    }
+    if (command == "make") return RunMake(rest, out);
+    if (command == "info") return RunInfo(rest, out);
+    if (command == "verify") return RunVerify(rest, out);
+    if (command == "pack") return RunPack(rest, out);
+    if (command == "apply") return RunApply(rest, out);
+    throw UsageError("unknown command \"" + command + "\" (see patchtool --help)");
+  } catch (const UsageError& e) {
+    out.flush();
+    err << "patchtool: " << e.what() << "\n";
+    return kExitUsage;
+  } catch (const ToolError& e) {
+    out.flush();
+    err << "patchtool: error: " << e.what() << "\n";
+    return kExitFailure;
+  } catch (const std::bad_alloc&) {
+    out.flush();
+    err << "patchtool: error: out of memory\n";
+    return kExitFailure;
+  }
+}
+
+}  // namespace patchtool
