@@ -1,0 +1,35 @@
+// Start-up of the update wizard: the application with its title, the folder page (the main
+// window, whose create handler finds the install folder) and the completion page (hidden
+// until an update has succeeded), then the message loop until the folder page is closed.
+#include <windows.h>
+
+#include "ConstValue.h"
+#include "DirSel.h"
+#include "EndDialog.h"
+#include "win/forms/application.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  forms::Application application;
+  try {
+    application.Initialize();
+    application.SetTitle(AppTitle);
+    application.CreateForm(Form1);
+    application.CreateForm(EndForm);
+#ifdef WIZARD_TEST_HOOKS
+    // Update-test.exe only: shows the completion page as a successful run does, so the
+    // scenarios can reach it without running an update.
+    if (GetEnvironmentVariableA("WIZARD_TEST_END_PAGE", nullptr, 0) > 0) {
+      application.Queue([] {
+        EndForm->ShowModal();
+        Form1->Close();
+      });
+    }
+#endif
+    application.Run();
+  } catch (...) {
+    // Only the start-up itself can fail here (a window that cannot be created).
+    application.HandleException();
+    return 1;
+  }
+  return 0;
+}
