@@ -8,7 +8,7 @@ NATIVE := $(BUILD)/native
 WIN32  := $(BUILD)/win32
 ASAN   := $(BUILD)/asan
 
-.PHONY: deps build native windows asan test unit-asan bench demo update fuzz clean
+.PHONY: deps build native windows asan test bench demo update fuzz clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -44,6 +44,9 @@ demo: build
 update: build
 	@test -n "$(OLD)" -a -n "$(NEW)" || { echo "usage: make update OLD=old-file NEW=new-file" >&2; exit 2; }
 	@bash scripts/make-update.sh "$(OLD)" "$(NEW)" $(abspath $(BUILD))
+
+fuzz: deps
+	@bash tests/fuzz/run-fuzzer.sh $(or $(FUZZ_SECONDS),600) $(abspath $(BUILD))/fuzz
 
 clean:
 	rm -rf $(BUILD)

@@ -1,0 +1,185 @@
+#include "core/patch/format.h"
+
+#include <cstring>
+
+namespace patch {
+
+// The magic, each byte less one and kept in writable data: the applier's image must not
+// hold the four bytes of the magic at or after SEARCH_START, and a constant here would
+// let the compiler fold the comparison into an immediate operand holding exactly them.
+uint8_t g_patch_magic_less_one[4] = {'D' - 1, 'i' - 1, 'f' - 1, 'f' - 1};
+
+namespace {
+
+bool MagicAt(Image image, uint64_t p) {
+  if (p + 4 > image.size()) return false;
+  for (int i = 0; i < 4; ++i) {
+    if (static_cast<uint8_t>(image[p + i] - 1) != g_patch_magic_less_one[i]) return false;
+  }
+  return true;
+}
+
+uint16_t Read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Read32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+// Takes the zero-terminated string at *pos; false when no terminator lies inside the image.
+bool TakeString(Image image, uint64_t* pos, TextRef* out) {
+  if (*pos >= image.size()) return false;
+  const uint8_t* start = image.data() + *pos;
+  const void* zero = std::memchr(start, 0, image.size() - *pos);
+  if (zero == nullptr) return false;
+  out->data = reinterpret_cast<const char*>(start);
+  out->length = static_cast<uint32_t>(static_cast<const uint8_t*>(zero) - start);
+  *pos += out->length + 1;
+  return true;
+}
+
+}  // namespace
+
+bool FindPatchData(Image image, uint32_t* entry_offset) {
+  for (uint64_t p = SEARCH_START; p + 4 <= image.size(); ++p) {
+    if (MagicAt(image, p)) {
+      *entry_offset = static_cast<uint32_t>(p);
+      return true;
+    }
+  }
+  return false;
+}
+
+HeaderOutcome ParseEntryHeader(Image image, uint32_t offset, EntryHeader* header) {
+  if (!MagicAt(image, offset)) return HeaderOutcome::NotAnEntry;
+  const uint64_t size = image.size();
+  if (uint64_t{offset} + 6 > size) return HeaderOutcome::Truncated;
+  const uint8_t* h = image.data() + offset;
+  EntryHeader e;
+  e.offset = offset;
+  e.format_major = h[4];
+  e.format_minor = h[5];
+  e.format_version = e.format_major * 100u + e.format_minor;
+  if (e.format_version > MAX_FORMAT_VERSION) return HeaderOutcome::VersionTooHigh;
+  if (uint64_t{offset} + kHeaderFixedSize > size) return HeaderOutcome::Truncated;
+  e.flags = h[6];
+  e.reserved = h[7];
+  e.old_crc = Read32(h + 8);
+  e.new_crc = Read32(h + 12);
+  e.old_size = Read32(h + 16);
+  e.new_size = Read32(h + 20);
+  e.stamp_year = Read16(h + 24);
+  e.stamp_month = h[26];
+  e.stamp_day = h[27];
+  e.stamp_hour = h[28];
+  e.stamp_minute = h[29];
+  e.stamp_second = h[30];
+
+  uint64_t pos = uint64_t{offset} + kHeaderFixedSize;
+  if (!TakeString(image, &pos, &e.target_name)) return HeaderOutcome::Truncated;
+  if (!TakeString(image, &pos, &e.description)) return HeaderOutcome::Truncated;
+  e.has_target_folder = e.format_version >= 101;
+  if (e.has_target_folder) {
+    if (!TakeString(image, &pos, &e.target_folder)) return HeaderOutcome::Truncated;
+  } else {
+    e.target_folder = TextRef{e.description.data + e.description.length, 0};  // an empty string
+  }
+  e.body_offset = static_cast<uint32_t>(pos);  // pos <= size, which fits 32 bits
+
+  if (e.flags & FLAG_OPEN_DOCUMENT) {
+    e.kind = EntryKind::OpenDocument;
+  } else if (e.flags & FLAG_DELETE) {
+    e.kind = EntryKind::Delete;
+  } else if (e.flags & FLAG_CREATE_IF_MISSING) {
+    e.kind = EntryKind::CreateIfMissing;
+  } else {
+    e.kind = EntryKind::Update;
+  }
+  *header = e;
+  return HeaderOutcome::Ok;
+}
+
+bool ReadRecord(Image image, uint64_t position, Record* record) {
+  const uint64_t size = image.size();
+  if (position + 2 > size) return false;
+  const uint8_t* p = image.data() + position;
+  const uint16_t head = Read16(p);
+  Record r;
+  r.position = static_cast<uint32_t>(position);
+  r.copy = (head & 0x8000) != 0;
+  r.length = static_cast<uint16_t>(head & 0x7FFF);
+  if (r.copy) {
+    if (position + 6 > size) return false;
+    r.old_offset = Read32(p + 2);
+  } else {
+    if (position + 2 + r.length > size) return false;
+    r.literal = p + 2;
+  }
+  *record = r;
+  return true;
+}
+
+bool BodyIsTouchMarker(Image image, const EntryHeader& header) {
+  const uint64_t p = header.body_offset;
+  return p + 2 <= image.size() && Read16(image.data() + p) == kTouchMarker;
+}
+
+BodyOutcome WalkBody(Image image, const EntryHeader& header, const uint32_t* old_size, BodySummary* summary) {
+  BodySummary s;
+  s.end = header.body_offset;
+  if (header.kind == EntryKind::OpenDocument || header.kind == EntryKind::Delete) {
+    *summary = s;
+    return BodyOutcome::Ok;
+  }
+  // Only the marker word is read; the four bytes after it are not needed.
+  if (BodyIsTouchMarker(image, header)) {
+    s.shape = BodyShape::TouchMarker;
+    s.end = uint64_t{header.body_offset} + kTouchMarkerSize;
+    *summary = s;
+    return BodyOutcome::Ok;
+  }
+  s.shape = BodyShape::Records;
+  uint64_t pos = header.body_offset;
+  for (;;) {
+    Record r;
+    if (!ReadRecord(image, pos, &r)) {
+      s.failed_record = static_cast<uint32_t>(pos < image.size() ? pos : image.size());
+      *summary = s;
+      return BodyOutcome::RecordPastEnd;
+    }
+    if (r.copy) {
+      if (header.kind == EntryKind::CreateIfMissing) {
+        s.failed_record = r.position;
+        *summary = s;
+        return BodyOutcome::CopyWithoutOld;
+      }
+      const uint64_t reach = uint64_t{r.old_offset} + r.length;
+      if (old_size != nullptr && r.length > 0 && reach > *old_size) {
+        s.failed_record = r.position;
+        *summary = s;
+        return BodyOutcome::CopyOutsideOld;
+      }
+      if (r.length > 0 && reach > s.furthest_copy) s.furthest_copy = reach;
+      ++s.copy_records;
+    } else {
+      ++s.literal_records;
+      s.literal_bytes += r.length;
+    }
+    pos += r.size();
+    s.total_length += r.length;
+    s.end = pos;
+    if (s.total_length >= header.new_size) break;
+    if (AtLastByteOrBeyond(image, pos)) {
+      s.failed_record = r.position;
+      *summary = s;
+      return BodyOutcome::StreamBroken;
+    }
+  }
+  *summary = s;
+  return BodyOutcome::Ok;
+}
+
+ChainOutcome ChainStep(Image image, uint64_t position) {
+  if (AtLastByteOrBeyond(image, position)) return ChainOutcome::Complete;
+  return MagicAt(image, position) ? ChainOutcome::NextEntry : ChainOutcome::Broken;
+}
+
+}  // namespace patch

@@ -1,0 +1,112 @@
+#pragma once
+// The applier's platform held entirely in memory: a small file system (files and
+// folders keyed by path, matched without regard to ASCII case as the Windows file
+// system does), the progress dialog's lines and bar, and a record of every box.
+// Used by `patchtool verify`, the unit, known-bad, fault and fuzz tests. Native only.
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/patch/applier_platform.h"
+#include "core/patch/format.h"
+
+namespace patch {
+
+struct ShownBox {
+  std::string text;
+  std::string caption;
+  BoxOwner owner;
+  uint32_t type;
+  bool operator==(const ShownBox&) const = default;
+};
+
+struct MemoryFile {
+  std::vector<uint8_t> data;
+  std::optional<LocalStamp> stamp;  // last-write time set by the run
+  bool locked = false;  // held open by another program: cannot be deleted, renamed or opened
+};
+
+class MemoryPlatform : public ApplierPlatform {
+ public:
+  MemoryPlatform();
+  virtual ~MemoryPlatform();
+
+  // Set-up. Paths use "\" separators; AddFile/AddFolder create the missing parent folders.
+  std::string own_path = "C:\\app\\Lunder19Patch.EXE";
+  std::optional<std::string> windows_folder = std::string("C:\\WINDOWS");
+  void AddFile(const std::string& path, std::vector<uint8_t> data);
+  void AddFolder(const std::string& path);
+  void Lock(const std::string& path, bool locked = true);
+  // Makes SetLastWriteTime fail with this code (0: succeed).
+  uint32_t stamp_error = 0;
+  // Invalid calendar dates fail like the Windows conversion does (error 87).
+  bool reject_invalid_dates = true;
+
+  // Inspection.
+  bool HasFile(const std::string& path) const;
+  bool HasFolder(const std::string& path) const;
+  const MemoryFile* File(const std::string& path) const;
+  std::vector<std::string> FilePaths() const;
+  std::vector<ShownBox> boxes;
+  std::vector<std::string> shell_opened;
+  std::map<int, std::string> lines;  // dialog lines 900..903
+  int bar_position = 0;
+  int bar_steps = 0;      // total steps over the run
+  int bar_resets = 0;
+  int pumps = 0;
+  int dialogs_opened = 0;
+  bool dialog_open = false;
+  int outstanding_blocks = 0;   // loaded blocks not yet released
+  int open_outputs = 0;         // outputs not yet closed
+  uint32_t writes = 0;          // WriteOutput calls
+  uint64_t bytes_written = 0;
+  std::vector<std::string> log;  // one line per file operation, in order
+  // Owner of each box checked against the dialog's state: a box owned by the dialog
+  // while no dialog exists is recorded here.
+  int boxes_owned_without_dialog = 0;
+
+  // ApplierPlatform.
+  bool OwnPath(char* buffer, size_t size) override;
+  bool WindowsFolder(char* buffer, size_t size) override;
+  LoadResult LoadWholeFile(const char* path, FileBlock* block) override;
+  void ReleaseBlock(FileBlock* block) override;
+  bool CreateOutput(const char* path, OutputFile* file) override;
+  bool OpenExistingForWrite(const char* path, OutputFile* file) override;
+  bool WriteOutput(OutputFile file, const uint8_t* data, uint32_t length) override;
+  bool SetLastWriteTime(OutputFile file, const LocalStamp& stamp, uint32_t* error_code) override;
+  void CloseOutput(OutputFile file) override;
+  bool RemoveFile(const char* path) override;
+  bool RenameFile(const char* from, const char* to) override;
+  FoundKind Find(const char* path) override;
+  void OpenProgressDialog() override;
+  void CloseProgressDialog() override;
+  void SetDialogLine(DialogLine line, const char* text) override;
+  void ResetProgressBar() override;
+  void StepProgressBar() override;
+  void PumpMessages() override;
+  void ShowBox(const char* text, const char* caption, BoxOwner owner, uint32_t type) override;
+  void ShellOpen(const char* path) override;
+
+ private:
+  struct Output {
+    std::string key;
+    bool open;
+  };
+  static std::string Key(const std::string& path);  // case-folded, DBCS aware
+  std::string Parent(const std::string& path) const;
+  std::map<std::string, std::pair<std::string, MemoryFile>> files_;  // key -> (path, file)
+  std::map<std::string, std::string> folders_;                      // key -> path
+  std::map<intptr_t, Output> outputs_;
+  intptr_t next_output_ = 1;
+};
+
+// Rebuilds one entry in memory (no files, no dialog): for tools and tests. Returns false
+// with the reason in `error` when the body is broken or a copy reads outside `old_contents`.
+// Declared here because it uses std containers; the applier itself never links it.
+bool RebuildEntryInMemory(std::span<const uint8_t> image, const EntryHeader& header,
+                          std::span<const uint8_t> old_contents, std::vector<uint8_t>* out, std::string* error);
+
+}  // namespace patch
