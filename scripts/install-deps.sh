@@ -4,8 +4,8 @@
 set -euo pipefail
 
 native=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
-        clang libclang-rt-14-dev)
-windows=(g++-mingw-w64-i686 mingw-w64 wine wine32:i386 xvfb imagemagick fonts-ipafont-gothic)
+        clang libclang-rt-14-dev python3)
+windows=(g++-mingw-w64-i686 mingw-w64 wine wine32:i386 xvfb imagemagick fonts-ipafont-gothic locales)
 
 missing=()
 for p in "${native[@]}" "${windows[@]}"; do

@@ -1,0 +1,339 @@
+# Wine harness, sourced by every Wine scenario script. It gives each scenario a private
+# X server and a private Wine prefix (copied from a template made once per build
+# directory), runs the programs under test with code page 932, and always ends the
+# X server and wineserver it started, also when the scenario fails or hangs.
+# tests/wine/README.md describes the functions; a scenario looks like this:
+#
+#   source "$(dirname "$0")/../harness.sh"
+#   wine_init applier/success 120
+#   wine_bg app "$WINE_C/app/prog.exe"
+#   drive "wait 正常終了 10000" "text"
+#   ...
+#   wine_done
+#
+# Inputs (ctest sets them): OUT_BIN (the Windows and native programs) and WINE_BUILD_DIR
+# (the build directory: template prefix, per-test folders and screenshots live there).
+
+# The harness must not inherit -e from a scenario: a failed check is counted, not fatal.
+set -u -o pipefail
+
+HARNESS_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+REPO_DIR="$(cd "$HARNESS_DIR/../.." && pwd)"
+
+# Programs under test see code page 932; setup commands must not, or Japanese registry
+# names arrive garbled.
+WINE_RUN_LOCALE=ja_JP.UTF-8
+WINE_SETUP_LOCALE=C.UTF-8
+export WINEDEBUG=-all
+export WINEARCH=win32
+WINE_OVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+WINE_FAILS=0
+WINE_CHECKS=0
+_wine_xvfb_pid=""
+_wine_watchdog_pid=""
+_wine_bg_pids=()
+_wine_prefix=""
+WINE_LOCPATH=""
+
+_wine_log() { printf '%s\n' "$*" >&2; }
+
+# The first thing a scenario calls. NAME is "group/scenario"; TIMEOUT_S is the hard limit
+# after which every program of the prefix is ended and the scenario fails (ctest's
+# WINE_TIMEOUT, when set, takes its place).
+wine_init() {
+  local name="$1" limit="${WINE_TIMEOUT:-${2:-120}}"
+  : "${OUT_BIN:?OUT_BIN must name the folder of the built programs}"
+  : "${WINE_BUILD_DIR:?WINE_BUILD_DIR must name the build directory}"
+  WINE_NAME="$name"
+  WINE_GROUP="${name%%/*}"
+  WINE_WORK="$WINE_BUILD_DIR/wine-runs/$name"
+  WINE_SHOTS="$WINE_BUILD_DIR/screenshots/$WINE_GROUP"
+  UIDRIVER="$OUT_BIN/uidriver.exe"
+  rm -rf "$WINE_WORK"
+  mkdir -p "$WINE_WORK" "$WINE_SHOTS"
+  WINE_LOG="$WINE_WORK/wine.log"
+  : >"$WINE_LOG"
+  trap _wine_cleanup EXIT
+  trap '_wine_log "harness: interrupted"; exit 124' TERM INT
+
+  _wine_install_missing || { _wine_log "harness: cannot install the Wine tools"; exit 1; }
+  [ -f "$UIDRIVER" ] || { _wine_log "harness: $UIDRIVER is missing (build the Windows programs first)"; exit 1; }
+  _wine_start_xvfb || exit 1
+  _wine_template || exit 1
+
+  export WINEPREFIX="$WINE_WORK/prefix"
+  cp -a "$WINE_BUILD_DIR/wine-template/prefix" "$WINEPREFIX"
+  _wine_prefix="$WINEPREFIX"
+  WINE_C="$WINEPREFIX/drive_c"
+  _wine_watchdog "$limit"
+}
+
+_wine_install_missing() {
+  if command -v wine >/dev/null && command -v Xvfb >/dev/null && command -v import >/dev/null &&
+     command -v flock >/dev/null && command -v python3 >/dev/null &&
+     [ -d /usr/share/fonts/opentype/ipafont-gothic ] &&
+     { _wine_system_has_locale || [ -f /usr/share/i18n/locales/ja_JP ]; }; then
+    return 0
+  fi
+  bash "$REPO_DIR/scripts/install-deps.sh"
+}
+
+_wine_system_has_locale() { locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8'; }
+
+# Wine takes the ANSI code page from the locale's name but the encoding of Unix file names
+# and arguments from the locale itself: without a real ja_JP.UTF-8 it strips every byte
+# to 7 bits, so a folder "表示ソフト" would not be the same folder on both sides. A private
+# copy of the locale (LOCPATH) avoids touching the machine's locale set-up.
+_wine_make_locale() {
+  local dir="$1"
+  _wine_system_has_locale && return 0
+  [ -d "$dir/ja_JP.UTF-8" ] && return 0
+  mkdir -p "$dir"
+  localedef -i ja_JP -f UTF-8 "$dir/ja_JP.UTF-8" >>"$WINE_LOG" 2>&1 || [ -f "$dir/ja_JP.UTF-8/LC_CTYPE" ]
+}
+
+_wine_start_xvfb() {
+  local fdfile="$WINE_WORK/display" i
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" >>"$WINE_LOG" 2>&1 &
+  _wine_xvfb_pid=$!
+  for ((i = 0; i < 100; i++)); do
+    [ -s "$fdfile" ] && break
+    sleep 0.1
+  done
+  [ -s "$fdfile" ] || { _wine_log "harness: Xvfb did not start"; return 1; }
+  DISPLAY=":$(head -n1 "$fdfile")"
+  export DISPLAY
+}
+
+# One template prefix per build directory, made under a lock so that parallel ctest jobs
+# wait for the first one instead of racing it.
+_wine_template() {
+  local dir="$WINE_BUILD_DIR/wine-template" fd
+  mkdir -p "$dir"
+  exec {fd}>"$dir/lock"
+  flock "$fd"
+  if [ ! -f "$dir/ready" ]; then
+    _wine_log "harness: making the template prefix (once per build directory)"
+    rm -rf "$dir/prefix"
+    if ! _wine_make_template "$dir/prefix"; then
+      WINEPREFIX="$dir/prefix" wineserver -k 2>/dev/null
+      flock -u "$fd"
+      _wine_log "harness: the template prefix could not be made"
+      return 1
+    fi
+    touch "$dir/ready"
+  fi
+  if ! _wine_make_locale "$dir/locale"; then
+    flock -u "$fd"
+    _wine_log "harness: cannot make the ja_JP.UTF-8 locale"
+    return 1
+  fi
+  _wine_system_has_locale || WINE_LOCPATH="$dir/locale"
+  flock -u "$fd"
+  exec {fd}>&-
+}
+
+_wine_make_template() {
+  local prefix="$1"
+  (
+    export WINEPREFIX="$prefix" LC_ALL="$WINE_SETUP_LOCALE" WINEDLLOVERRIDES="$WINE_OVERRIDES"
+    set -e
+    wineboot -i
+    wineserver -w
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+      /v 'ＭＳ Ｐゴシック' /d IPAPGothic /f
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+      /v 'ＭＳ ゴシック' /d IPAGothic /f
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
+    wineserver -k || true
+    wineserver -w
+  ) >>"$WINE_LOG" 2>&1
+}
+
+# Ends the prefix's programs first (a foreground wine call then returns), then the script.
+_wine_watchdog() {
+  local limit="$1" main=$$
+  (
+    trap 'kill "$sleeper" 2>/dev/null; exit 0' TERM
+    sleep "$limit" &
+    sleeper=$!
+    wait "$sleeper"
+    echo "harness: $WINE_NAME timed out after ${limit}s" >&2
+    # The mark first: the script may reach wine_done before the signal arrives.
+    : >"$WINE_WORK/timed-out"
+    wineserver -k 2>/dev/null
+    kill -TERM "$main"
+  ) </dev/null >/dev/null 2>>"$WINE_LOG" &
+  _wine_watchdog_pid=$!
+}
+
+_wine_timed_out() { [ -e "$WINE_WORK/timed-out" ]; }
+
+_wine_cleanup() {
+  local status=$? pid
+  trap - EXIT TERM INT
+  if _wine_timed_out; then
+    _wine_log "harness: $WINE_NAME FAILED: it ran past its time limit"
+    status=124
+  fi
+  [ -n "$_wine_watchdog_pid" ] && kill "$_wine_watchdog_pid" 2>/dev/null
+  for pid in "${_wine_bg_pids[@]}"; do kill "$pid" 2>/dev/null; done
+  # Only the prefix this harness made: never a WINEPREFIX that came from outside.
+  if [ -n "$_wine_prefix" ] && [ -d "$_wine_prefix" ]; then
+    WINEPREFIX="$_wine_prefix" wineserver -k 2>/dev/null
+    WINEPREFIX="$_wine_prefix" wineserver -w 2>/dev/null
+  fi
+  [ -n "$_wine_xvfb_pid" ] && kill "$_wine_xvfb_pid" 2>/dev/null && wait "$_wine_xvfb_pid" 2>/dev/null
+  if [ "${WINE_KEEP:-0}" != 1 ] && [ -n "$_wine_prefix" ]; then rm -rf "$_wine_prefix"; fi
+  exit "$status"
+}
+
+# --- paths -------------------------------------------------------------------------------
+
+# "C:\a\b" -> the Unix path inside this test's prefix.
+wine_unix() {
+  local p="$1"
+  p="${p#[Cc]:}"
+  p="${p//\\//}"
+  printf '%s\n' "$WINE_C$p"
+}
+
+# --- running programs --------------------------------------------------------------------
+
+# Runs a Windows program with code page 932 and waits for it; its output goes to stdout.
+wine_cmd() {
+  env ${WINE_LOCPATH:+LOCPATH="$WINE_LOCPATH"} LC_ALL="$WINE_RUN_LOCALE" WINEDLLOVERRIDES="${WINE_EXTRA_OVERRIDES:-$WINE_OVERRIDES}" wine "$@" 2>>"$WINE_LOG"
+}
+
+# wine_bg VAR PROGRAM [ARGS...]: starts PROGRAM in the background (code page 932, standard
+# output to $WINE_WORK/VAR.out) and stores its Unix PID in VAR.
+wine_bg() {
+  local var="$1"
+  shift
+  wine_cmd "$@" </dev/null >"$WINE_WORK/$var.out" &
+  printf -v "$var" '%s' "$!"
+  _wine_bg_pids+=("$!")
+}
+
+# wine_wait PID [TIMEOUT_S]: waits for a program started with wine_bg. Returns 0 when it
+# ended in time (its exit code is then in WINE_RC), 1 when it was still running.
+wine_wait() {
+  local pid="$1" limit="${2:-30}" i
+  for ((i = 0; i < limit * 10; i++)); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      wait "$pid"
+      WINE_RC=$?
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# drive COMMAND...: runs the UI driver with the commands (one per argument, any text) and
+# prints its answers; returns its exit status. The answers are also kept in DRIVEN.
+drive() {
+  DRIVEN="$(printf '%s\n' "$@" | wine_cmd "$UIDRIVER")"
+  local status=$?
+  printf '%s\n' "$DRIVEN" | tee -a "$WINE_WORK/driver.log"
+  return "$status"
+}
+
+# wine_hold WINPATH: a driver process opens the file without sharing and keeps it open
+# until wine_release or the end of the scenario.
+wine_hold() {
+  local out="$WINE_WORK/hold.$RANDOM.out" i
+  printf 'hold %s\nsleep 3600000\n' "$1" | wine_cmd "$UIDRIVER" >"$out" &
+  WINE_HOLD_PID=$!
+  _wine_bg_pids+=("$!")
+  for ((i = 0; i < 200; i++)); do
+    grep -q '^held: ' "$out" 2>/dev/null && return 0
+    grep -q '^error: ' "$out" 2>/dev/null && break
+    sleep 0.1
+  done
+  _wine_log "harness: could not hold $1: $(cat "$out")"
+  return 1
+}
+
+# wine_release: ends the driver of the last wine_hold, which closes the file.
+wine_release() {
+  [ -n "${WINE_HOLD_PID:-}" ] || return 0
+  kill "$WINE_HOLD_PID" 2>/dev/null
+  wait "$WINE_HOLD_PID" 2>/dev/null
+  WINE_HOLD_PID=""
+}
+
+# shot NAME: a PNG of the whole screen into the build's screenshot folder.
+shot() {
+  import -window root "$WINE_SHOTS/$1.png" 2>>"$WINE_LOG" && _wine_log "screenshot: $WINE_SHOTS/$1.png"
+}
+
+# --- checks ------------------------------------------------------------------------------
+
+_check() {
+  local ok="$1" what="$2" detail="${3:-}"
+  WINE_CHECKS=$((WINE_CHECKS + 1))
+  if [ "$ok" = 0 ]; then
+    printf 'ok   %s\n' "$what"
+  else
+    WINE_FAILS=$((WINE_FAILS + 1))
+    printf 'FAIL %s%s\n' "$what" "${detail:+: $detail}"
+  fi
+}
+
+# check WHAT COMMAND...: passes when the command succeeds.
+check() {
+  local what="$1"
+  shift
+  "$@" >/dev/null 2>&1
+  _check $? "$what" "command failed: $*"
+}
+
+check_eq() {  # check_eq WHAT EXPECTED ACTUAL
+  [ "$2" = "$3" ]
+  _check $? "$1" "expected \"$2\", got \"$3\""
+}
+
+# check_line WHAT LINE: passes when the last driver answers (DRIVEN) hold exactly LINE.
+check_line() {
+  grep -qxF -- "$2" <<<"$DRIVEN"
+  _check $? "$1" "no line \"$2\" in: $(tr '\n' '|' <<<"$DRIVEN")"
+}
+
+# wine_ci PATH: PATH with its file name matched without regard to case, as Windows
+# programs see it ("Lunder19.EXE" may lie on disk as "Lunder19.exe"); PATH itself when
+# nothing matches.
+wine_ci() {
+  local path="$1" found
+  if [ ! -e "$path" ] && [ -d "$(dirname "$path")" ]; then
+    found="$(find "$(dirname "$path")" -mindepth 1 -maxdepth 1 -iname "$(basename "$path")" -print -quit)"
+    [ -n "$found" ] && path="$found"
+  fi
+  printf '%s\n' "$path"
+}
+
+# File checks match the last name without regard to case.
+check_same_file() {  # check_same_file WHAT EXPECTED ACTUAL
+  cmp -s "$2" "$(wine_ci "$3")"
+  _check $? "$1" "$3 differs from $2"
+}
+
+check_exists() { [ -e "$(wine_ci "$2")" ]; _check $? "$1" "$2 is missing"; }
+check_missing() { [ ! -e "$(wine_ci "$2")" ]; _check $? "$1" "$2 exists"; }
+
+# check_mtime WHAT "YYYY-MM-DD HH:MM:SS" FILE: the last-write time in the local time zone
+# (Wine maps the Windows local time to the Unix TZ).
+check_mtime() {
+  local actual
+  actual="$(date -r "$(wine_ci "$3")" '+%Y-%m-%d %H:%M:%S' 2>/dev/null)"
+  check_eq "$1" "$2" "$actual"
+}
+
+# The last call of a scenario: its exit status is the number of failed checks.
+wine_done() {
+  printf '%s: %d checks, %d failed\n' "$WINE_NAME" "$WINE_CHECKS" "$WINE_FAILS"
+  [ "$WINE_FAILS" = 0 ] && ! _wine_timed_out && exit 0
+  exit 1
+}
