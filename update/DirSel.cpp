@@ -4,12 +4,17 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "ConstValue.h"
+#include "EndDialog.h"
+#include "FolderAccess.h"
 #include "core/text/cp932.h"
 #include "core/wizard/install_folder.h"
+#include "core/wizard/update_run.h"
 #include "win/forms/message.h"
 #include "win/forms/task_windows.h"
 #include "win/handle.h"
@@ -159,6 +164,140 @@ std::string BrowseForFolder(HWND owner, const std::string& caption, std::string 
   return std::string(name.get(), strnlen(name.get(), MAX_PATH));
 }
 
+// ---- The update run ---------------------------------------------------------------------
+
+constexpr char kFolderMissingHead[] = "フォルダ ";
+constexpr char kFolderMissingTail[] = " が存在しません。フォルダを指定しなおしてください。";
+// The two lines are joined by a carriage return alone.
+constexpr char kAppRunningText[] = "アプリケーションが起動されています。\r終了してからインストールしてください。";
+constexpr char kUpdateFailedText[] =
+    "アップデートに失敗しました。すでにインストールされているシステムのバージョンをご確認ください。";
+constexpr DWORD kPauseAfterApplierMs = 500;
+
+// A file exists when a search finds it as an entry that is not a folder: a sub-folder
+// named like the program is not the program.
+bool FileExists(const std::string& path) {
+  WIN32_FIND_DATAA found;
+  win::FindHandle search(FindFirstFileA(path.c_str(), &found));
+  return search && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// What the file at `path` is right now. Opened for its attributes only and shared every way,
+// so the look disturbs nobody who works on the file.
+wizard::FileStamp StampOf(const std::string& path) {
+  wizard::FileStamp stamp;
+  stamp.exists = FileExists(path);
+  if (!stamp.exists) return stamp;
+  win::FileHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file || !GetFileInformationByHandle(file.get(), &info)) return stamp;
+  stamp.identified = true;
+  stamp.volume_serial = info.dwVolumeSerialNumber;
+  stamp.file_index = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  stamp.size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  stamp.last_write = (uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) | info.ftLastWriteTime.dwLowDateTime;
+  return stamp;
+}
+
+bool MutexExists(const char* name) {
+  // Whatever makes the open fail (no such mutex, no access) counts as not running.
+  win::KernelHandle mutex(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name));
+  return mutex.valid();
+}
+
+// The applier and its patch data, as the wizard carries it: resource PayloadResName of type
+// PayloadResType in the library PayloadModuleName when there is one, else in the wizard's
+// own file. The wizard runs elevated, so that library is opened as a data file only: a
+// planted patch.dll beside the wizard or in its current folder never runs any code.
+class Payload {
+ public:
+  Payload() : module_(LoadLibraryExA(PayloadModuleName, nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
+    HRSRC info = FindResourceA(module_.get(), PayloadResName, PayloadResType);
+    HGLOBAL loaded = info ? LoadResource(module_.get(), info) : nullptr;
+    data_ = loaded ? LockResource(loaded) : nullptr;
+    if (!data_) throw std::runtime_error(std::string(PayloadResName) + " リソースが見つかりません");
+    size_ = SizeofResource(module_.get(), info);
+  }
+
+  const void* data() const { return data_; }
+  DWORD size() const { return size_; }
+  // Resources need no release of their own; the library goes.
+  void Release() {
+    data_ = nullptr;
+    module_.reset();
+  }
+
+ private:
+  win::Module module_;
+  const void* data_ = nullptr;
+  DWORD size_ = 0;
+};
+
+// Writes the payload byte for byte with one write. A short write leaves the partial file.
+void WriteApplier(const std::string& path, const Payload& payload) {
+  win::FileHandle file(
+      CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) throw std::runtime_error("ファイル " + path + " を作成できません");
+  DWORD written = 0;
+  if (!WriteFile(file.get(), payload.data(), payload.size(), &written, nullptr) || written != payload.size()) {
+    throw std::runtime_error("ストリームへの書き込みエラー");
+  }
+}
+
+// The applier runs with the wizard's own start-up record, without command line, current
+// folder, environment or inherited handles of its own: it finds everything from its file.
+struct StartedProcess {
+  win::KernelHandle process;
+  win::KernelHandle thread;
+};
+
+StartedProcess StartApplier(const std::string& path) {
+  STARTUPINFOA startup;
+  GetStartupInfoA(&startup);
+  PROCESS_INFORMATION started = {};
+  if (!CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr,
+                      &startup, &started)) {
+    const DWORD code = GetLastError();
+    throw std::runtime_error("Exec Error" + std::to_string(static_cast<unsigned long>(code)));
+  }
+  return {win::KernelHandle(started.hProcess), win::KernelHandle(started.hThread)};
+}
+
+// From the start of a run to its end the page's controls take no input and the page
+// ignores close requests: the run dispatches messages while it waits, and a second run, a
+// changed folder or an abandoned page in the middle of an update would act on a half-done
+// folder. Enter and Esc reach only disabled buttons, whose clicks the page drops.
+class RunLock {
+ public:
+  RunLock(bool& running, HWND page, std::initializer_list<forms::Control*> controls)
+      : running_(running), page_(page), focus_(GetFocus()) {
+    running_ = true;
+    for (forms::Control* control : controls) {
+      if (!control->Enabled()) continue;
+      EnableWindow(control->Handle(), FALSE);
+      disabled_.push_back(control->Handle());
+    }
+  }
+  ~RunLock() {
+    for (HWND control : disabled_) EnableWindow(control, TRUE);
+    // The control that had the focus gets it back, as it lost it when it was disabled.
+    if (focus_ && IsChild(page_, focus_) && GetActiveWindow() == page_ && IsWindowEnabled(focus_)) {
+      SendMessageA(page_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus_), TRUE);
+    }
+    running_ = false;
+  }
+  RunLock(const RunLock&) = delete;
+  RunLock& operator=(const RunLock&) = delete;
+
+ private:
+  bool& running_;
+  HWND page_;
+  HWND focus_;
+  std::vector<HWND> disabled_;
+};
+
 }  // namespace
 
 TForm1::TForm1(forms::Application& owner) : Page(owner) { Build(kPage); }
@@ -189,7 +328,73 @@ void TForm1::DirSelectButtonClick(forms::Object&) {
 }
 
 void TForm1::NextButtonClick(forms::Object&) {
-  forms::ShowMessage(Owner(), "アップデートの処理はまだ組み込まれていません。");
+  if (running_) return;
+  RunLock lock(running_, Handle(), {&DirEdit, &DirSelectButton, &NextButton, &CancelButton});
+  const text::LeadByteTable& lead_bytes = Owner().LeadBytes();
+
+  // 1. The run folder: the edit box's text with a backslash of its own at the end. Every
+  // path of the run is built from it, whatever the box shows later.
+  std::string run_folder = DirEdit.Text();
+  if (!text::EndsWithBackslash(run_folder.data(), run_folder.size(), lead_bytes)) run_folder += '\\';
+  DirEdit.SetText(run_folder);
+  const std::string target_path = run_folder + TargetExeName;
+  const std::string applier_path = run_folder + PatchExeName;
+  const std::string backup_path = run_folder + wizard::ReplaceExtension(TargetExeName, BackupExt, lead_bytes);
+
+  // 2.-4. Folder, program, running application.
+  if (!FolderExists(run_folder)) {
+    forms::ShowMessage(Owner(), kFolderMissingHead + run_folder + kFolderMissingTail);
+    return;
+  }
+  if (!FileExists(target_path)) {
+    forms::ShowMessage(Owner(), MissingSystemText);
+    return;
+  }
+  if (MutexExists(AppMutexName)) {
+    forms::ShowMessage(Owner(), kAppRunningText);
+    return;
+  }
+
+  // 5. Access rights of the folder tree (NT family only).
+  update::GrantFolderAccess(run_folder, lead_bytes, [this] { Owner().ProcessMessages(); });
+
+  // 6.-8. Write the applier and start it. The backup as it lies now is what the judgement
+  // compares with: an older backup that the applier never touched proves nothing.
+  Payload payload;
+  WriteApplier(applier_path, payload);
+  const wizard::FileStamp backup_before = StampOf(backup_path);
+  StartedProcess applier = StartApplier(applier_path);
+
+  // 9. Wait without limit; the applier ends once the user has dismissed its last box.
+  while (WaitForSingleObject(applier.process.get(), 0) == WAIT_TIMEOUT) Owner().ProcessMessages();
+
+  // 10.-13.
+  applier.process.reset();
+  applier.thread.reset();
+  payload.Release();
+  Sleep(kPauseAfterApplierMs);
+  DeleteFileA(applier_path.c_str());
+
+  // 14.-15. Judge what the applier left and report.
+  switch (wizard::JudgeRun(backup_before, StampOf(backup_path), FileExists(target_path))) {
+    case wizard::RunOutcome::kSuccess:
+      DeleteFileA(backup_path.c_str());
+      EndForm->ShowModal();
+      break;
+    case wizard::RunOutcome::kRestoreBackup:
+      // The applier moved the program to the backup name and could not put the new one in
+      // its place: the backup is the user's only copy. If even the move back fails, the
+      // backup stays where it is.
+      MoveFileA(backup_path.c_str(), target_path.c_str());
+      forms::ShowMessage(Owner(), kUpdateFailedText);
+      break;
+    case wizard::RunOutcome::kFailed:
+      forms::ShowMessage(Owner(), kUpdateFailedText);
+      break;
+  }
+
+  // 16. The main page's close ends the wizard; no second run is possible.
+  Close();
 }
 
 void TForm1::CancelButtonClick(forms::Object&) { Close(); }

@@ -1,7 +1,8 @@
 #pragma once
 // The folder page: the wizard's main window and first page. It names the product and the
 // version the update is for, proposes the install folder and lets the user type or browse
-// for another one. Its Next button starts the update run.
+// for another one. Its Next button starts the update run, which checks the folder, prepares
+// its access rights, writes and runs the patch applier and judges what it left behind.
 #include "win/forms/application.h"
 #include "win/forms/page.h"
 
@@ -24,6 +25,13 @@ class TForm1 : public forms::Page {
   void NextButtonClick(forms::Object& sender);
   void CancelButtonClick(forms::Object& sender);
   void FormCreate(forms::Object& sender);
+
+  // While an update run is in progress the page ignores close requests: the run waits for
+  // the applier with the message loop running, and must reach its own end.
+  bool CloseQuery() override { return !running_; }
+
+ private:
+  bool running_ = false;
 };
 
 extern TForm1* Form1;

@@ -173,9 +173,11 @@ void GrantFolderAccess(const std::string& folder, const text::LeadByteTable& lea
                kAnswerFileName);
   if (answer_path.empty()) return;
 
-  // cmd.exe expands %NAME% even between double quotes, so such a name could send the
-  // echo or cacls to another file or folder. "%" (0x25) is never a second byte.
-  if (target.find('%') != std::string::npos || answer_path.find('%') != std::string::npos) return;
+  // cmd.exe expands %NAME% even between double quotes, and with delayed expansion switched
+  // on in the registry also !NAME! (dropping a lone "!"), so such a name could send the echo
+  // or cacls /T to another file or folder tree. No escape works inside the quotes, so the
+  // rights stay as they are. Neither "%" nor "!" is ever a second byte.
+  if (target.find_first_of("%!") != std::string::npos || answer_path.find_first_of("%!") != std::string::npos) return;
 
   const std::string quoted_answer = "\"" + answer_path + "\"";
   const AnswerFileRemover remover(answer_path);

@@ -44,7 +44,7 @@ void RunHiddenAndWait(const std::string& command_line, const MessagePump& pump =
 // with its trailing backslash) and everything below it. Returns without doing anything
 // on the 9x family, when the folder does not exist, when it is a drive root (cacls /T
 // would rework the rights of a whole drive) and when the folder or the answer path holds
-// a "%" (cmd.exe would expand it and cacls could act on another folder); the update run
+// a "%" or "!" (cmd.exe would expand it and cacls could act on another folder); the update run
 // goes on in each case with the rights unchanged. A relative folder is made absolute
 // first, as the commands run in the system folder.
 //

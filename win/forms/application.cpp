@@ -178,7 +178,7 @@ LRESULT Application::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       return 0;
     case WM_CLOSE:
-      if (main_page_) main_page_->Close();
+      if (main_page_ && main_page_->CloseQuery()) main_page_->Close();
       return 0;
     default:
       return DefWindowProcA(hwnd_, message, wparam, lparam);

@@ -341,7 +341,7 @@ INT_PTR Page::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return FALSE;
     }
     case WM_CLOSE:
-      Close();
+      if (CloseQuery()) Close();
       return TRUE;
     case WM_DRAWITEM: {
       const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);

@@ -135,6 +135,10 @@ class Page : public Object {
   int ShowModal();
   int ModalResult() const { return modal_result_; }
   void SetModalResult(int result) { modal_result_ = result; }
+  // Asked before a close request that comes from outside the program's own code (the close
+  // box, Alt+F4, WM_CLOSE, the application window's close): false ignores the request.
+  // Close() itself always closes.
+  virtual bool CloseQuery() { return true; }
 
  protected:
   explicit Page(Application& owner);

@@ -3,7 +3,7 @@
 # spy cacls in the system folder: the user would see nothing, but cacls must be asked for
 # exactly the install folder (quoted, no trailing backslash) and read "Y" from an answer
 # file that is gone afterwards; nothing must run on the 9x family, for a drive root or for
-# a folder name with "%"; a missing cmd.exe gives the two-line "Exec Error".
+# a folder name with "%" or "!"; a missing cmd.exe gives the two-line "Exec Error".
 source "$(dirname "$0")/../harness.sh"
 wine_init spy/folder-access "${WINE_TIMEOUT:-240}"
 

@@ -173,6 +173,7 @@ void RunNtChecks(const std::string& scratch, const std::string& log_path) {
     };
     CreateDirectoryA((scratch + "\\a%WINDIR%b").c_str(), nullptr);
     CreateDirectoryA((scratch + "\\pct%").c_str(), nullptr);
+    CreateDirectoryA((scratch + "\\bang!x").c_str(), nullptr);
     WriteFileText(scratch + "\\afile", "x");
     const Case cases[] = {
         {"missing folder", scratch + "\\no such folder\\"},
@@ -183,6 +184,7 @@ void RunNtChecks(const std::string& scratch, const std::string& log_path) {
         {"drive root reached by ..", scratch + "\\..\\"},
         {"folder with %NAME%", scratch + "\\a%WINDIR%b\\"},
         {"folder with a single %", scratch + "\\pct%\\"},
+        {"folder with !", scratch + "\\bang!x\\"},
     };
     for (const Case& c : cases) {
       DeleteFileA(log_path.c_str());

@@ -4,7 +4,7 @@
 # (without an uninstall entry the default folder on the Windows drive), the buttons in their
 # declared places; the taskbar entry is the application title. The keyboard works as
 # declared: the focus starts in the folder box, Tab walks the buttons in order, Enter
-# presses Next (for now a plain message), Esc and Cancel and the close box end the wizard.
+# presses Next (the run's missing-folder message), Esc and Cancel and the close box end the wizard.
 source "$(dirname "$0")/common.sh"
 wine_init wizard/folder_page 150
 
@@ -76,14 +76,14 @@ drive "wait $UPDATE_TITLE 2000" "key TAB" "sleep 200" "key 0x43" "wait フォル
 check_line "C opened the folder browser" "caption: フォルダーの参照"
 check_line "back in the folder box" "focus: id=$F_DIREDIT class=Edit text=\"$DEFAULT_FOLDER\""
 
-echo "== Enter in the folder box presses Next: a plain message for now"
+echo "== Enter in the folder box presses Next: the run stops at the missing default folder"
 # The application window carries the same title, so the message is found as the topmost
 # dialog and counted in the window list.
 drive "wait $UPDATE_TITLE 2000" "key RETURN" >/dev/null
 check "a plain message comes up" wait_windows "#32770" "$APP_TITLE" 1
 drive "wait #32770 5000" "item 100" "item 101" children list >/dev/null
 check_line "plain message caption" "caption: $APP_TITLE"
-check_line "plain message text" "item 100: アップデートの処理はまだ組み込まれていません。"
+check_line "plain message text" "item 100: フォルダ $DEFAULT_FOLDER が存在しません。フォルダを指定しなおしてください。"
 check_line "plain message has one OK button" "item 101: OK"
 check "plain message has no icon: one label and one button" test "$(grep -c '^child: ' <<<"$DRIVEN")" = 2
 check "plain message is a dialog of the wizard" grep -q "^window: #32770 \"$APP_TITLE\" visible=1" <<<"$DRIVEN"

@@ -1,0 +1,32 @@
+#include "core/wizard/update_run.h"
+
+namespace wizard {
+
+std::string ReplaceExtension(std::string_view name, std::string_view extension, const text::LeadByteTable& lead_bytes) {
+  // Only a "\" or ":" of its own ends the search: the second byte of "表" is 0x5C.
+  size_t dot = std::string_view::npos;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (lead_bytes.IsLead(name[i]) && i + 1 < name.size()) {
+      ++i;
+      continue;
+    }
+    if (name[i] == '.') dot = i;
+    else if (name[i] == '\\' || name[i] == ':') dot = std::string_view::npos;
+  }
+  std::string result(name.substr(0, dot == std::string_view::npos ? name.size() : dot));
+  result += extension;
+  return result;
+}
+
+RunOutcome JudgeRun(const FileStamp& backup_before, const FileStamp& backup_after, bool target_exists) {
+  if (!backup_after.exists) return RunOutcome::kFailed;
+  if (!target_exists) return RunOutcome::kRestoreBackup;
+  if (!backup_before.exists) return RunOutcome::kSuccess;
+  // A backup that was there before counts only when it has visibly been replaced.
+  if (!backup_before.identified || !backup_after.identified || backup_before.SameFileAs(backup_after)) {
+    return RunOutcome::kFailed;
+  }
+  return RunOutcome::kSuccess;
+}
+
+}  // namespace wizard

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# What the vendor sees: `make update OLD=old.bin NEW=new-version.dat` (scripts/make-update.sh)
+# prints the sizes and checksums and leaves out/Update.exe; what the user then sees is the
+# whole update with that wizard: the installed Lunder19.EXE (here a file of plain data with
+# the old contents) becomes the new file byte for byte with the chosen stamp. Files the
+# format cannot hold (4 GiB and more) and missing files are refused with a clear message.
+source "$(dirname "$0")/common.sh"
+wine_init update/make_update 240
+
+# A build directory of its own: the built programs, and the wizard's tree and out/ here.
+build="$WINE_WORK/build"
+mkdir -p "$build"
+ln -s "$OUT_BIN" "$build/bin"
+python3 - "$WINE_WORK/old.bin" "$WINE_WORK/new-version.dat" <<'PY'
+import random, sys
+rng = random.Random(19)
+old = bytes(rng.getrandbits(8) for _ in range(200000))
+new = bytearray(old[:50000] + b"inserted" * 1000 + old[50000:150000] + old[160000:])
+new[120000:120010] = b"changed!!!"
+open(sys.argv[1], "wb").write(old)
+open(sys.argv[2], "wb").write(bytes(new))
+PY
+
+echo "== refusals"
+truncate -s 4G "$WINE_WORK/huge.bin"
+out="$(bash "$REPO_DIR/scripts/make-update.sh" "$WINE_WORK/old.bin" "$WINE_WORK/huge.bin" "$build" 2>&1)"
+check "a new file of 4 GiB is refused" test $? -ne 0
+check "with the reason" grep -q 'the new file is 4294967296 bytes: the patch format takes files below 4 GiB' <<<"$out"
+out="$(bash "$REPO_DIR/scripts/make-update.sh" "$WINE_WORK/huge.bin" "$WINE_WORK/old.bin" "$build" 2>&1)"
+check "an old file of 4 GiB is refused" grep -q 'the old file is 4294967296 bytes' <<<"$out"
+rm -f "$WINE_WORK/huge.bin"
+out="$(bash "$REPO_DIR/scripts/make-update.sh" "$WINE_WORK/old.bin" "$WINE_WORK/missing.dat" "$build" 2>&1)"
+check "a missing file is refused by name" grep -q 'the new file .*missing.dat does not exist' <<<"$out"
+check_missing "nothing was built" "$build/out/Update.exe"
+
+echo "== make-update"
+t0=$(date +%s.%N)
+STAMP="2009-02-03 04:05:06" bash "$REPO_DIR/scripts/make-update.sh" "$WINE_WORK/old.bin" "$WINE_WORK/new-version.dat" \
+  "$build" >"$WINE_WORK/make-update.out" 2>&1
+check "make-update succeeds" test $? -eq 0
+awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "timing: make-update %.1f s\n", b - a }'
+sed 's/^/     /' "$WINE_WORK/make-update.out" | tail -n 12
+summary="$(cat "$WINE_WORK/make-update.out")"
+check "the summary names the target" grep -qE '^ +target_name +Lunder19.exe$' <<<"$summary"
+check "the summary shows the new checksum" grep -qE '^ +new_crc +0x[0-9A-F]{8}$' <<<"$summary"
+check "the summary shows the chosen stamp" grep -qE '^ +stamp +2009-02-03 04:05:06' <<<"$summary"
+check_exists "out/Update.exe" "$build/out/Update.exe"
+check "the build's own Update.exe still carries the demo payload" \
+  python3 -c 'import sys; sys.exit(open(sys.argv[2],"rb").read() not in open(sys.argv[1],"rb").read())' \
+  "$OUT_BIN/Update.exe" "$OUT_BIN/Lunder19Patch.EXE"
+
+echo "== the update with that wizard"
+install_spy
+demo_install_v1 "$WINEPREFIX" "$WINE_WORK/old.bin" || exit 1
+folder="$(wine_unix "$INSTALL_DIR")"
+mkdir -p "$WINE_C/Download"
+cp "$build/out/Update.exe" "$WINE_C/Download/Update.exe"
+pushd "$WINE_C/Download" >/dev/null && wine_bg wizard "$WIZARD_DIR\\Update.exe" && popd >/dev/null
+press_next
+applier_final_box "ファイルアップデート"
+press_applier_ok "ファイルアップデート"
+expect_end_page
+finish_end_page
+check_same_file "the program is the new file byte for byte" "$WINE_WORK/new-version.dat" "$folder/Lunder19.EXE"
+check_mtime "with the chosen stamp" "2009-02-03 04:05:06" "$folder/Lunder19.EXE"
+check_missing "no backup left" "$folder/Lunder19.OLD"
+
+wine_done
