@@ -22,6 +22,15 @@ uint64_t Load64(const uint8_t* p) {
   return v;
 }
 
+// How many bytes in memory order two 8-byte words share, given their non-zero XOR.
+uint32_t EqualLeadingBytes(uint64_t diff) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return static_cast<uint32_t>(std::countr_zero(diff) / 8);
+  } else {
+    return static_cast<uint32_t>(std::countl_zero(diff) / 8);
+  }
+}
+
 // How many bytes from `p` on equal p[0] (at most `limit`, at least 1 when limit > 0).
 uint32_t RunLength(const uint8_t* p, uint32_t limit) {
   if (limit == 0) return 0;
@@ -29,13 +38,7 @@ uint32_t RunLength(const uint8_t* p, uint32_t limit) {
   uint32_t n = 0;
   while (limit - n >= 8) {
     const uint64_t diff = Load64(p + n) ^ run;
-    if (diff != 0) {
-      if constexpr (std::endian::native == std::endian::little) {
-        return n + static_cast<uint32_t>(std::countr_zero(diff) / 8);
-      } else {
-        return n + static_cast<uint32_t>(std::countl_zero(diff) / 8);
-      }
-    }
+    if (diff != 0) return n + EqualLeadingBytes(diff);
     n += 8;
   }
   while (n < limit && p[n] == p[0]) ++n;
@@ -47,14 +50,8 @@ bool IsRunWindow(uint64_t window) { return window == (window & 0xFF) * 0x0101010
 uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
   uint32_t n = 0;
   while (limit - n >= 8) {
-    uint64_t diff = Load64(a + n) ^ Load64(b + n);
-    if (diff != 0) {
-      if constexpr (std::endian::native == std::endian::little) {
-        return n + static_cast<uint32_t>(std::countr_zero(diff) / 8);
-      } else {
-        return n + static_cast<uint32_t>(std::countl_zero(diff) / 8);
-      }
-    }
+    const uint64_t diff = Load64(a + n) ^ Load64(b + n);
+    if (diff != 0) return n + EqualLeadingBytes(diff);
     n += 8;
   }
   while (n < limit && a[n] == b[n]) ++n;

@@ -16,6 +16,15 @@ constexpr DWORD kPageStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
 
 int Scale(int value, int dpi) { return MulDiv(value, dpi, 96); }
 
+std::string WindowText(HWND window) {
+  int length = GetWindowTextLengthA(window);
+  if (length <= 0) return {};
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  int copied = GetWindowTextA(window, text.data(), length + 1);
+  text.resize(static_cast<size_t>(std::clamp(copied, 0, length)));
+  return text;
+}
+
 int ScreenDpi() {
   HDC screen = GetDC(nullptr);
   int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
@@ -27,14 +36,7 @@ int ScreenDpi() {
 
 // ---- Control ------------------------------------------------------------------------------
 
-std::string Control::Text() const {
-  int length = GetWindowTextLengthA(hwnd_);
-  if (length <= 0) return {};
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  int copied = GetWindowTextA(hwnd_, text.data(), length + 1);
-  text.resize(static_cast<size_t>(std::clamp(copied, 0, length)));
-  return text;
-}
+std::string Control::Text() const { return WindowText(hwnd_); }
 
 void Control::SetText(std::string_view text) {
   std::string copy(text);
@@ -216,14 +218,7 @@ void Page::Build(PageDecl page) {
   }
 }
 
-std::string Page::Caption() const {
-  int length = GetWindowTextLengthA(hwnd_);
-  if (length <= 0) return {};
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  int copied = GetWindowTextA(hwnd_, text.data(), length + 1);
-  text.resize(static_cast<size_t>(std::clamp(copied, 0, length)));
-  return text;
-}
+std::string Page::Caption() const { return WindowText(hwnd_); }
 
 void Page::SetCaption(std::string_view caption) {
   std::string copy(caption);
