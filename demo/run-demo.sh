@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Usage: demo/run-demo.sh BUILD_DIR        (what `make demo` runs after `make build`)
+#        demo/run-demo.sh                  (ctest's demo.whole_update: OUT_BIN and
+#                                           WINE_BUILD_DIR from the environment)
 #
 # The whole update as a user would see it, in a fresh Wine prefix: Ver1.0 of the demo
 # application installed under C:\TESBWIN\LUNDER19\, Update.exe started from C:\Download\,
@@ -8,30 +10,36 @@
 # stamped 2008-01-30 16:48:09 local time, nothing of the run is left in the folders, and
 # the program's About box says "Ver2.0". A spy cacls in the system folder records what the
 # wizard asked of it. Screenshots of each step go to BUILD_DIR/demo/; the report ends in
-# "demo: success" (exit 0) or "demo: FAILED at ..." (exit 1).
+# "demo: success" (exit 0) or "demo: FAILED at ..." (exit 1). Without BUILD_DIR the
+# screenshots go where the Wine scenarios put theirs (WINE_BUILD_DIR/screenshots/demo/).
 #
 # Headless by default: the Wine harness of the scenarios gives the run a private X server
 # and prefix and ends both. With DEMO_INTERACTIVE=1 and a DISPLAY, the wizard opens on that
-# display for a person to click through; the same checks follow. WINE_KEEP=1 keeps the
-# prefix (under BUILD_DIR/native/wine-runs/demo/run/) for a look afterwards.
+# display for a person to click through; the same checks follow. WINE_USE_DISPLAY=1 alone
+# shows the headless run on DISPLAY. WINE_KEEP=1 keeps the prefix (under
+# WINE_BUILD_DIR/wine-runs/demo/run/) for a look afterwards.
 
-if [ $# -ne 1 ] || [ ! -d "$1" ]; then
-  echo "usage: $0 BUILD_DIR   (the build directory of 'make build', holding bin/)" >&2
-  exit 2
-fi
-BUILD_DIR="$(cd "$1" && pwd)"
 DEMO_DIR="$(cd "$(dirname "$0")" && pwd)"
 REPO_DIR="$(cd "$DEMO_DIR/.." && pwd)"
 INTERACTIVE="${DEMO_INTERACTIVE:-0}"
 
-export OUT_BIN="$BUILD_DIR/bin"
-# The scenarios' build directory, so the demo shares their template prefix (made once).
-if [ -d "$BUILD_DIR/native" ]; then
-  export WINE_BUILD_DIR="$BUILD_DIR/native"
+if [ $# = 1 ] && [ -d "$1" ]; then
+  BUILD_DIR="$(cd "$1" && pwd)"
+  export OUT_BIN="$BUILD_DIR/bin"
+  # The scenarios' build directory, so the demo shares their template prefix (made once).
+  if [ -d "$BUILD_DIR/native" ]; then
+    export WINE_BUILD_DIR="$BUILD_DIR/native"
+  else
+    export WINE_BUILD_DIR="$BUILD_DIR"
+  fi
+  SHOT_DIR="$BUILD_DIR/demo"
+elif [ $# = 0 ] && [ -n "${OUT_BIN:-}" ] && [ -n "${WINE_BUILD_DIR:-}" ]; then
+  SHOT_DIR=""  # the harness's screenshot folder, known after wine_init
 else
-  export WINE_BUILD_DIR="$BUILD_DIR"
+  echo "usage: $0 BUILD_DIR   (the build directory of 'make build', holding bin/)" >&2
+  echo "       OUT_BIN=... WINE_BUILD_DIR=... $0" >&2
+  exit 2
 fi
-SHOT_DIR="$BUILD_DIR/demo"
 
 UPDATE_TITLE="Tesbrin 所得税平成19年度版Ver2.0アップデート"
 APP_TITLE="Tesbrin 所得税アップデート"
@@ -88,11 +96,10 @@ stop() {
   exit 1
 }
 
-# The last words, also after a time-out or an interrupt, then the harness's clean-up (X
-# server, wineserver, prefix) in a subshell so that the exit code stays 0 or 1.
+# The last words, also after a failed start, a time-out or an interrupt; the harness
+# ends the X server, wineserver and prefix after it and exits with its status, 0 or 1.
 finish() {
   local code=1
-  trap - EXIT
   if [ "$SUCCEEDED" = 1 ] && [ -z "$FAILED_AT" ]; then
     code=0
   elif [ -z "$FAILED_AT" ]; then
@@ -106,8 +113,7 @@ finish() {
   else
     echo "demo: FAILED at $FAILED_AT"
   fi
-  (_harness_cleanup) 2>/dev/null
-  exit "$code"
+  return "$code"
 }
 
 thousands() { sed ':a;s/\B[0-9]\{3\}\>/,&/;ta' <<<"$1"; }
@@ -190,61 +196,40 @@ count_windows() {
 source "$REPO_DIR/tests/wine/harness.sh"
 source "$DEMO_DIR/lib.sh"
 
-# Every way out, a failed start of the harness and its time-out included, ends in the
-# report's last line: the harness's exit handler runs after it.
-eval "$(declare -f _wine_cleanup | sed '1s/^_wine_cleanup/_harness_cleanup/')"
-_wine_cleanup() { finish; }
-
 for needed in "$OUT_BIN/Update.exe" "$OUT_BIN/uidriver.exe" "$V1_EXE" "$V2_EXE" "$OUT_BIN/spy/cacls.exe"; do
   [ -f "$needed" ] || { echo "demo: FAILED at start-up: $needed is missing (run 'make build' first)"; exit 1; }
 done
 if [ "$INTERACTIVE" = 1 ]; then
   [ -n "${DISPLAY:-}" ] || { echo "demo: FAILED at start-up: DEMO_INTERACTIVE=1 needs a DISPLAY to show the wizard on"; exit 1; }
+  # The person's display, not a private X server.
+  export WINE_USE_DISPLAY=1
 fi
-
-# The harness's start-up without its private X server: the person's display is used.
-init_on_given_display() {
-  WINE_NAME=demo/run
-  WINE_GROUP=demo
-  WINE_WORK="$WINE_BUILD_DIR/wine-runs/$WINE_NAME"
-  WINE_SHOTS="$SHOT_DIR"
-  UIDRIVER="$OUT_BIN/uidriver.exe"
-  rm -rf "$WINE_WORK"
-  mkdir -p "$WINE_WORK"
-  WINE_LOG="$WINE_WORK/wine.log"
-  : >"$WINE_LOG"
-  trap _wine_cleanup EXIT
-  trap '_wine_log "harness: interrupted"; exit 124' TERM INT
-  _wine_install_missing || { _wine_log "demo: cannot install the Wine tools"; exit 1; }
-  _wine_template || exit 1
-  export WINEPREFIX="$WINE_WORK/prefix"
-  cp -a "$WINE_BUILD_DIR/wine-template/prefix" "$WINEPREFIX"
-  _wine_prefix="$WINEPREFIX"
-  WINE_C="$WINEPREFIX/drive_c"
-  _wine_watchdog "${DEMO_TIMEOUT:-1800}"
-}
-
-mkdir -p "$SHOT_DIR"
-rm -f "$SHOT_DIR"/*.png
 
 if [ "$INTERACTIVE" = 1 ]; then
   echo "demo: the update of Tesbrin 所得税平成19年度版 Ver1.0 to Ver2.0, on display $DISPLAY (you click)"
+elif [ "${WINE_USE_DISPLAY:-0}" = 1 ]; then
+  echo "demo: the update of Tesbrin 所得税平成19年度版 Ver1.0 to Ver2.0, under Wine on display ${DISPLAY:-(none)}"
 else
   echo "demo: the update of Tesbrin 所得税平成19年度版 Ver1.0 to Ver2.0, under Wine on a private X server"
 fi
+# Every way out, a failed start of the harness and its time-out included, ends in the
+# report's last line.
+wine_at_exit finish
 begin "the Wine prefix"
-if [ "$INTERACTIVE" = 1 ]; then
-  init_on_given_display
-else
-  wine_init demo/run "${DEMO_TIMEOUT:-150}"
+wine_init demo/run "${DEMO_TIMEOUT:-$([ "$INTERACTIVE" = 1 ] && echo 1800 || echo 150)}"
+if [ -n "$SHOT_DIR" ]; then
   rmdir "$WINE_SHOTS" 2>/dev/null  # the harness's screenshot folder: the demo has its own
+else
+  SHOT_DIR="$WINE_SHOTS"
 fi
+mkdir -p "$SHOT_DIR"
+rm -f "$SHOT_DIR"/*.png
 if [ "$INTERACTIVE" = 1 ]; then
   ok "fresh Wine prefix"
 else
   quiet_drive acp || stop "the UI driver does not run"
   [ "$(answer acp)" = 932 ] || stop "the programs see code page $(answer acp), not 932"
-  ok "fresh Wine prefix, private X server $DISPLAY, code page 932"
+  ok "fresh Wine prefix, X server $DISPLAY, code page 932"
 fi
 
 begin "installing Ver1.0"

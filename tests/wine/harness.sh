@@ -13,6 +13,8 @@
 #
 # Inputs (ctest sets them): OUT_BIN (the Windows and native programs) and WINE_BUILD_DIR
 # (the build directory: template prefix, per-test folders and screenshots live there).
+# WINE_USE_DISPLAY=1 runs on the caller's DISPLAY instead of a private X server, to watch
+# a scenario or let a person click.
 
 # The harness must not inherit -e from a scenario: a failed check is counted, not fatal.
 set -u -o pipefail
@@ -34,6 +36,7 @@ _wine_xvfb_pid=""
 _wine_watchdog_pid=""
 _wine_bg_pids=()
 _wine_prefix=""
+_wine_exit_hook=""
 WINE_LOCPATH=""
 
 _wine_log() { printf '%s\n' "$*" >&2; }
@@ -59,7 +62,12 @@ wine_init() {
 
   _wine_install_missing || { _wine_log "harness: cannot install the Wine tools"; exit 1; }
   [ -f "$UIDRIVER" ] || { _wine_log "harness: $UIDRIVER is missing (build the Windows programs first)"; exit 1; }
-  _wine_start_xvfb || exit 1
+  if [ "${WINE_USE_DISPLAY:-0}" = 1 ]; then
+    # The caller's X server is never ours to end: _wine_xvfb_pid stays empty.
+    [ -n "${DISPLAY:-}" ] || { _wine_log "harness: WINE_USE_DISPLAY=1 needs a DISPLAY"; exit 1; }
+  else
+    _wine_start_xvfb || exit 1
+  fi
   _wine_template || exit 1
 
   export WINEPREFIX="$WINE_WORK/prefix"
@@ -171,12 +179,27 @@ _wine_watchdog() {
 
 _wine_timed_out() { [ -e "$WINE_WORK/timed-out" ]; }
 
+# wine_at_exit FUNCTION: the exit handler calls FUNCTION STATUS (124 after the time limit)
+# on every way out, while the scenario's programs and X server are still there; the script
+# then exits with FUNCTION's return status. FUNCTION writes to the standard output and
+# error of the wine_at_exit call: the way out may come while a "drive ... >/dev/null" runs.
+wine_at_exit() {
+  _wine_exit_hook="$1"
+  exec {_wine_hook_out}>&1 {_wine_hook_err}>&2
+}
+
 _wine_cleanup() {
   local status=$? pid
-  trap - EXIT TERM INT
+  # A late TERM of the watchdog must not cut the clean-up short and leave the X server.
+  trap - EXIT INT
+  trap '' TERM
   if _wine_timed_out; then
     _wine_log "harness: $WINE_NAME FAILED: it ran past its time limit"
     status=124
+  fi
+  if [ -n "$_wine_exit_hook" ]; then
+    "$_wine_exit_hook" "$status" >&"$_wine_hook_out" 2>&"$_wine_hook_err"
+    status=$?
   fi
   [ -n "$_wine_watchdog_pid" ] && kill "$_wine_watchdog_pid" 2>/dev/null
   for pid in "${_wine_bg_pids[@]}"; do kill "$pid" 2>/dev/null; done

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -244,18 +245,63 @@ class Driver {
           L" text=\"" + Escape(TextOf(info.hwndFocus)) + L"\"");
   }
 
-  void Key(UINT vk) {
+  // Keys go to the focused control so that the dialog's own keyboard handling sees them.
+  HWND KeyTarget() {
     HWND target = Current();
     DWORD thread = GetWindowThreadProcessId(target, nullptr);
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
-    // Keys go to the focused control so that the dialog's own keyboard handling sees them.
     if (GetGUIThreadInfo(thread, &info) && info.hwndFocus &&
         (info.hwndFocus == target || IsChild(target, info.hwndFocus)))
       target = info.hwndFocus;
+    return target;
+  }
+
+  void Key(UINT vk) {
+    HWND target = KeyTarget();
     PostMessageW(target, WM_KEYDOWN, vk, 1);
     PostMessageW(target, WM_KEYUP, vk, 1 | (1u << 30) | (1u << 31));
     Print(L"key: " + Number(long(vk)));
+  }
+
+  // Alt+letter as the keyboard delivers it, without the Alt key's own down and up (a lone
+  // Alt release would enter the menu mode). The program's TranslateMessage (inside
+  // IsDialogMessage) turns the WM_SYSKEYDOWN into the WM_SYSCHAR the dialog manager matches
+  // against the "&" mnemonics; bit 29 of lParam says that Alt is held.
+  void SysKey(const std::wstring& name) {
+    if (name.size() != 1 || !iswalnum(name[0]) || name[0] > 0x7F) Fail(L"bad syskey (one letter or digit): " + name);
+    UINT vk = UINT(towupper(name[0]));
+    LPARAM scan = LPARAM(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)) << 16;
+    HWND target = KeyTarget();
+    PostMessageW(target, WM_SYSKEYDOWN, vk, 1 | scan | (1u << 29));
+    PostMessageW(target, WM_SYSKEYUP, vk, 1 | scan | (1u << 29) | (1u << 30) | (1u << 31));
+    Print(L"syskey: " + name);
+  }
+
+  // An edit control's selection. EM_GETSEL with no pointers answers in its return value,
+  // which crosses processes.
+  void Selection(const std::wstring& name) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(Control(name), EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG, 2000, &result))
+      Fail(L"no answer to EM_GETSEL from " + name);
+    Print(L"sel " + name + L": " + Number(long(LOWORD(result))) + L" " + Number(long(HIWORD(result))));
+  }
+
+  // A left click at X,Y of the control's client area, posted as the button messages the
+  // control gets from a real click (the activation that comes first is not simulated).
+  void MouseClick(const std::wstring& name, const std::wstring& x, const std::wstring& y) {
+    HWND control = Control(name);
+    LPARAM at = MAKELPARAM(Coordinate(x), Coordinate(y));
+    PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(control, WM_LBUTTONUP, 0, at);
+    Print(L"mouseclick " + name + L": " + x + L" " + y);
+  }
+
+  static int Coordinate(const std::wstring& text) {
+    wchar_t* end = nullptr;
+    long value = wcstol(text.c_str(), &end, 10);
+    if (text.empty() || *end != L'\0' || value < 0 || value > 0x7FFF) Fail(L"bad coordinate: " + text);
+    return int(value);
   }
 
   void Click(const std::wstring& name) {
@@ -366,6 +412,15 @@ void Driver::Run(const std::wstring& line) {
     Click(rest);
   } else if (command == L"key") {
     Key(VirtualKey(rest));
+  } else if (command == L"syskey") {
+    SysKey(rest);
+  } else if (command == L"sel") {
+    Selection(rest);
+  } else if (command == L"mouseclick") {
+    std::wstring id, at, x, y;
+    SplitFirst(rest, &id, &at);
+    SplitFirst(at, &x, &y);
+    MouseClick(id, x, y);
   } else if (command == L"close") {
     PostMessageW(Current(), WM_CLOSE, 0, 0);
     Print(L"close: posted");

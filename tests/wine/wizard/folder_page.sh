@@ -3,7 +3,9 @@
 # heading, the instruction and version lines, the folder label and the proposed folder
 # (without an uninstall entry the default folder on the Windows drive), the buttons in their
 # declared places; the taskbar entry is the application title. The keyboard works as
-# declared: the focus starts in the folder box, Tab walks the buttons in order, Enter
+# declared: the focus starts in the folder box, Tab walks the buttons in order, Alt+S, Alt+C
+# and Alt+N reach the folder box, the browser and Next also from inside the folder box, the
+# keyboard's way into the folder box selects its whole text and a click does not, Enter
 # presses Next (the run's missing-folder message), Esc and Cancel and the close box end the wizard.
 source "$(dirname "$0")/common.sh"
 wine_init wizard/folder_page 150
@@ -75,6 +77,35 @@ drive "wait $UPDATE_TITLE 2000" "key TAB" "sleep 200" "key 0x43" "wait フォル
   "gone フォルダーの参照 5000" "wait $UPDATE_TITLE 2000" "key TAB" "key TAB" "key TAB" "sleep 200" focus >/dev/null
 check_line "C opened the folder browser" "caption: フォルダーの参照"
 check_line "back in the folder box" "focus: id=$F_DIREDIT class=Edit text=\"$DEFAULT_FOLDER\""
+
+echo "== a click into the folder box puts the caret there; Alt+S selects the whole folder"
+# The click is posted to the box: its own click handling, which is where a real click
+# gives it the focus, without the window activation that comes first.
+drive "wait $UPDATE_TITLE 2000" "key TAB" "sleep 200" focus "mouseclick $F_DIREDIT 10 8" "sleep 300" focus \
+  "sel $F_DIREDIT" "key TAB" "sleep 200" "syskey S" "sleep 300" focus "sel $F_DIREDIT" >/dev/null
+check "the browse button has the focus before the click" \
+  test "$(grep -m1 '^focus: ' <<<"$DRIVEN")" = "focus: id=$F_DIRSELECT class=Button text=\"変更(&C)\""
+check "the click moved the focus to the folder box" \
+  test "$(grep '^focus: ' <<<"$DRIVEN" | sed -n 2p)" = "focus: id=$F_DIREDIT class=Edit text=\"$DEFAULT_FOLDER\""
+read -r sel_start sel_end < <(grep -m1 "^sel $F_DIREDIT: " <<<"$DRIVEN" | cut -d' ' -f3-)
+check "the click selects nothing (selection $sel_start $sel_end)" test "${sel_start:-x}" = "${sel_end:-y}"
+check "Alt+S moved the focus back to the folder box" \
+  test "$(grep '^focus: ' <<<"$DRIVEN" | sed -n 3p)" = "focus: id=$F_DIREDIT class=Edit text=\"$DEFAULT_FOLDER\""
+check "Alt+S selected the whole folder" \
+  test "$(grep "^sel $F_DIREDIT: " <<<"$DRIVEN" | sed -n 2p)" = "sel $F_DIREDIT: 0 ${#DEFAULT_FOLDER}"
+
+echo "== Alt+C and Alt+N from inside the folder box: browser and Next, no letter typed"
+drive "wait $UPDATE_TITLE 2000" "syskey C" "wait フォルダーの参照 5000" "click 2" "gone フォルダーの参照 5000" \
+  "wait $UPDATE_TITLE 2000" "item $F_DIREDIT" >/dev/null
+check_line "Alt+C opened the folder browser" "caption: フォルダーの参照"
+check_line "the folder box is unchanged after the browser" "item $F_DIREDIT: $DEFAULT_FOLDER"
+drive "wait $UPDATE_TITLE 2000" "syskey S" "sleep 200" focus "syskey N" >/dev/null
+check_line "the focus is in the folder box before Alt+N" "focus: id=$F_DIREDIT class=Edit text=\"$DEFAULT_FOLDER\""
+check "Alt+N pressed Next: a plain message comes up" wait_windows "#32770" "$APP_TITLE" 1
+drive "wait #32770 5000" "item 100" "key ESCAPE" "sleep 500" list "wait $UPDATE_TITLE 2000" "item $F_DIREDIT" >/dev/null
+check_line "Alt+N: the missing-folder message" "item 100: フォルダ $DEFAULT_FOLDER が存在しません。フォルダを指定しなおしてください。"
+check "Alt+N: Esc closes the message" test "$(grep -c "^window: #32770 \"$APP_TITLE\"" <<<"$DRIVEN")" = 0
+check_line "Alt+N typed nothing into the folder box" "item $F_DIREDIT: $DEFAULT_FOLDER"
 
 echo "== Enter in the folder box presses Next: the run stops at the missing default folder"
 # The application window carries the same title, so the message is found as the topmost
