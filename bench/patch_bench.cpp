@@ -39,13 +39,6 @@ void BM_PatchChecksum(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * b.size()));
 }
 
-// The table path alone, as the Windows applier runs it.
-void BM_PatchChecksumTables(benchmark::State& state) {
-  const auto& b = Buffer64MiB();
-  for (auto _ : state) benchmark::DoNotOptimize(patch::ChecksumUpdateSliced(0, b.data(), b.size()));
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * b.size()));
-}
-
 void BM_ZlibCrc32(benchmark::State& state) {
   const auto& b = Buffer64MiB();
   for (auto _ : state) benchmark::DoNotOptimize(crc32(0xFFFFFFFFul, b.data(), static_cast<uInt>(b.size())));
@@ -89,7 +82,6 @@ void BM_MemcpyCarriedSize(benchmark::State& state) {
 }
 
 BENCHMARK(BM_PatchChecksum)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PatchChecksumTables)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ZlibCrc32)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RebuildCarriedEntry)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MemcpyCarriedSize)->Unit(benchmark::kMicrosecond);
@@ -119,10 +111,8 @@ int main(int argc, char** argv) {
     const double speed = reporter.seconds[theirs] / reporter.seconds[ours];
     std::printf("%-46s %.2fx %s\n", what, speed, speed >= 1.0 ? "" : "(slower)");
   };
-  std::printf("\nRatios (throughput, ours / yardstick, CPU time, same run; carry-less folding %s):\n",
-              patch::ChecksumHasFolding() ? "on" : "off");
+  std::printf("\nRatios (throughput, ours / yardstick, CPU time, same run):\n");
   ratio("BM_PatchChecksum", "BM_ZlibCrc32", "patch checksum vs zlib crc32, 64 MiB:");
-  ratio("BM_PatchChecksumTables", "BM_ZlibCrc32", "patch checksum, tables only, vs zlib crc32:");
   ratio("BM_RebuildCarriedEntry", "BM_MemcpyCarriedSize", "rebuild carried entry vs memcpy, 5,189,120 B:");
   benchmark::Shutdown();
   return 0;

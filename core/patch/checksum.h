@@ -13,17 +13,9 @@ namespace patch {
 constexpr uint32_t ChecksumInit() { return 0; }
 constexpr uint32_t ChecksumFinal(uint32_t reg) { return reg; }
 
-// Feeds `length` bytes into the register. Same result as the table method:
-// the sliced tables, or, in the native tools on x86 processors that have it, carry-less
-// multiplication.
+// Feeds `length` bytes into the register: sixteen table lookups per sixteen bytes, the
+// blocks taken in turn by two registers that the last block joins.
 uint32_t ChecksumUpdate(uint32_t reg, const uint8_t* data, size_t length);
-
-// Sixteen table lookups per sixteen bytes, the blocks taken in turn by two registers
-// that the last block joins; what the applier uses.
-uint32_t ChecksumUpdateSliced(uint32_t reg, const uint8_t* data, size_t length);
-
-// Whether ChecksumUpdate folds with carry-less multiplication on this machine.
-bool ChecksumHasFolding();
 
 // One table lookup per byte: the plain table method, kept as the reference for the
 // sliced version and for short inputs.
