@@ -13,13 +13,10 @@ mkdir -p "$build/corpus" "$build/artifacts"
 
 CXX=${CXX_FUZZ:-clang++-14}
 command -v "$CXX" >/dev/null || CXX=clang++
-# clang keeps string literals in UTF-8; the texts' bytes do not matter to the invariants.
-"$CXX" -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I "$root" \
-  "$here/fuzz_applier.cpp" \
-  "$root/core/text/cp932.cpp" "$root/core/patch/checksum.cpp" "$root/core/patch/format.cpp" \
-  "$root/core/patch/engine.cpp" "$root/core/patch/applier_run.cpp" "$root/core/patch/memory_platform.cpp" \
-  -o "$build/fuzz_applier"
+# The target links the core libraries as the build lists them, instrumented for coverage.
+cmake -S "$root" -B "$build/cmake" -DCMAKE_CXX_COMPILER="$CXX" -DCMAKE_C_COMPILER="${CXX/clang++/clang}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DFUZZ=ON -DOUT_BIN="$build" >/dev/null
+cmake --build "$build/cmake" --target fuzz_applier -j "$(nproc)" >/dev/null
 
 cd "$build"
 exec ./fuzz_applier -max_total_time="$seconds" -max_len=8192 -print_final_stats=1 \
