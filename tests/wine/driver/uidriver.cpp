@@ -11,6 +11,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -176,7 +177,10 @@ class Driver {
     for (;;) {
       auto found = TopLevel(target, true);
       if (!found.empty()) {
-        current_ = found.front();
+        // Two windows may share a caption (a page and the modal page shown over it): the
+        // one the user can act on, the enabled one, is meant.
+        auto usable = std::find_if(found.begin(), found.end(), [](HWND h) { return IsWindowEnabled(h) != FALSE; });
+        current_ = usable != found.end() ? *usable : found.front();
         Print(L"caption: " + Escape(TextOf(current_)));
         Print(L"class: " + ClassOf(current_));
         return;
