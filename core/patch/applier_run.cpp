@@ -303,8 +303,16 @@ bool Run::ApplyEntry(uint64_t* body_end) {
     FileBox(temp_, msg::kOpenFailed, BoxOwner::None);
     return false;
   }
-  if (!touch && is_update && !entry_.no_backup() && !MakeBackupPath(target_, backup_, sizeof backup_)) {
+  const bool keeps_backup = !touch && is_update && !entry_.no_backup();
+  if (keeps_backup && !MakeBackupPath(target_, backup_, sizeof backup_)) {
     FileBox(backup_, msg::kRenameFailed, BoxOwner::Dialog);
+    return false;
+  }
+  // A target named "UPDATE.TMP", or one that is its own backup name ("data.OLD"), would be
+  // overwritten or deleted as the other file and the move into place would fail after it:
+  // refused with the box of that move, before anything is written.
+  if (!touch && (text::SameFileName(temp_, target_) || (keeps_backup && text::SameFileName(backup_, target_)))) {
+    FileBox(target_, msg::kRenameFailed, BoxOwner::Dialog);
     return false;
   }
 

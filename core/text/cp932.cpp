@@ -72,4 +72,22 @@ size_t FitCharacters(const char* s, size_t length, size_t max_bytes, const LeadB
   return fit;
 }
 
+bool SameFileName(const char* a, const char* b, const LeadByteTable& table) {
+  auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+  for (;;) {
+    if (*a == '\0' || *b == '\0') return *a == *b;
+    if (table.IsLead(*a)) {
+      // A two-byte character matches only itself, byte for byte.
+      if (*b != *a || a[1] != b[1]) return false;
+      if (a[1] == '\0') return true;
+      a += 2;
+      b += 2;
+      continue;
+    }
+    if (fold(*a) != fold(*b)) return false;
+    ++a;
+    ++b;
+  }
+}
+
 }  // namespace text

@@ -76,4 +76,9 @@ bool NeedsFinalPeriod(const char* s, size_t length, const LeadByteTable& table);
 // does not end between the two bytes of a character (forward scan from the start).
 size_t FitCharacters(const char* s, size_t length, size_t max_bytes, const LeadByteTable& table = kCp932);
 
+// Whether two zero-terminated paths name the same file on a file system that ignores the
+// case of letters: ASCII letters compare without case, the second byte of a two-byte
+// character exactly (0x82 0x61 is "ａ", not "a").
+bool SameFileName(const char* a, const char* b, const LeadByteTable& table = kCp932);
+
 }  // namespace text

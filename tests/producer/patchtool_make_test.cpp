@@ -112,6 +112,9 @@ TEST_F(MakeCommand, NamesWithFoldersAndBadCommandLinesAreRefused) {
   EXPECT_EQ(Tool({"make", old_path, new_path, "-o", patch_path, "--name", "sub\\a.exe"}).code, 1);
   EXPECT_EQ(Tool({"make", old_path, new_path, "-o", patch_path, "--name", "sub/a.exe"}).code, 1);
   EXPECT_EQ(Tool({"make", old_path, new_path, "-o", patch_path, "--name", ""}).code, 1);
+  // The applier's own work files: its temporary file and a name that is its own backup name.
+  EXPECT_EQ(Tool({"make", old_path, new_path, "-o", patch_path, "--name", "update.tmp"}).code, 1);
+  EXPECT_EQ(Tool({"make", old_path, new_path, "-o", patch_path, "--name", "data.old"}).code, 1);
   EXPECT_EQ(Tool({"make", old_path, new_path, "-o", patch_path, "--stamp", "2007-02-29 00:00:00"}).code, 2);
   EXPECT_EQ(Tool({"make", old_path, new_path, "-o", patch_path, "--stamp", "2008-1-30 16:48:09"}).code, 2);
   EXPECT_EQ(Tool({"make", old_path, new_path, "-o", patch_path, "--stamp", "2008-01-30 16:48:09x"}).code, 2);

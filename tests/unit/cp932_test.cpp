@@ -121,3 +121,12 @@ TEST(FitCharacters, NeverSplitsADoubleByteCharacter) {
 }
 
 }  // namespace
+
+TEST(SameFileName, LettersIgnoreCaseButSecondBytesCompareExactly) {
+  EXPECT_TRUE(text::SameFileName("C:\\app\\Lunder19.OLD", "c:\\APP\\lunder19.old"));
+  EXPECT_FALSE(text::SameFileName("C:\\app\\a.OLD", "C:\\app\\a.OLDX"));
+  // "ア" (83 41) and "ャ" (83 61): a second byte is never folded as a letter.
+  EXPECT_FALSE(text::SameFileName("\x83\x41", "\x83\x61"));
+  EXPECT_TRUE(text::SameFileName("表示\\X", "表示\\x"));
+}
+

@@ -124,6 +124,22 @@ TEST_F(Run, FolderAtTheBackupPathStopsBeforeTheTargetIsTouched) {
   EXPECT_EQ(Data(kTemp), new_file);
 }
 
+// Names the file system takes for the target itself: its own backup name (the case of
+// letters does not count) and the temporary name. Without the refusal the old file was
+// deleted as the "older backup", or overwritten as the temporary file.
+class TargetNamedLikeAWorkFile : public Run, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(TargetNamedLikeAWorkFile, IsRefusedAndLeftUntouched) {
+  const std::string target = kDir + GetParam();
+  pf.AddFile(target, old_file);
+  Entry e = Update();
+  e.name = GetParam();
+  Start({e});
+  EXPECT_EQ(pf.boxes, Boxes({Box(target, msg::kRenameFailed, BoxOwner::Dialog, 0x30)}));
+  EXPECT_EQ(Data(target), old_file);
+}
+INSTANTIATE_TEST_SUITE_P(Run, TargetNamedLikeAWorkFile, ::testing::Values("data.OLD", "data.old", "update.tmp"));
+
 TEST_F(Run, StaleTemporaryFileIsOverwritten) {
   pf.AddFile(kTarget, old_file);
   pf.AddFile(kTemp, Pattern(9000, 4));

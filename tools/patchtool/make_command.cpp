@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <ctime>
 
+#include "core/patch/applier_run.h"
 #include "core/producer/entry_writer.h"
+#include "core/text/cp932.h"
 #include "tools/patchtool/arguments.h"
 #include "tools/patchtool/chain_reader.h"
 #include "tools/patchtool/cp932_convert.h"
@@ -89,6 +91,13 @@ int RunMake(const std::vector<std::string>& args, std::ostream& out) {
   }
   producer::UpdateEntryText text;
   text.target_name = ToCp932(name_utf8, "the target name");
+  // The applier would take such a target for its own temporary file or backup and refuse it.
+  char backup[patch::kPathCapacity], temp[patch::kPathCapacity];
+  if (patch::MakeBackupPath(text.target_name.c_str(), backup, sizeof backup) &&
+      patch::MakeTempPath(text.target_name.c_str(), temp, sizeof temp) &&
+      (text::SameFileName(backup, text.target_name.c_str()) || text::SameFileName(temp, text.target_name.c_str()))) {
+    throw ToolError("the target name \"" + name_utf8 + "\" is the applier's own temporary or backup name");
+  }
   if (const auto description = parsed.value("--description")) {
     text.description = ToCp932(*description, "the description");
   } else {
