@@ -14,10 +14,7 @@ namespace {
 std::string Text(const patch::TextRef& ref) { return Cp932ToUtf8ForDisplay(std::string_view(ref.data, ref.length)); }
 
 std::string StampText(const patch::EntryHeader& h) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", h.stamp_year, h.stamp_month, h.stamp_day,
-                h.stamp_hour, h.stamp_minute, h.stamp_second);
-  return text;
+  return patchtool::StampText(h.stamp_year, h.stamp_month, h.stamp_day, h.stamp_hour, h.stamp_minute, h.stamp_second);
 }
 
 std::string Hex8(uint8_t value) {

@@ -64,12 +64,6 @@ double MonotonicSeconds() {
   return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
 }
 
-std::string StampText(const producer::Stamp& s) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", s.year, s.month, s.day, s.hour, s.minute, s.second);
-  return text;
-}
-
 }  // namespace
 
 int RunMake(const std::vector<std::string>& args, std::ostream& out) {
@@ -136,7 +130,9 @@ int RunMake(const std::vector<std::string>& args, std::ostream& out) {
   out << *output << ": " << entry.size() << " bytes; " << new_path << " (" << new_data.size() << " bytes) from "
       << old_path << " (" << old_data.size() << " bytes); " << (stats.copy_records + stats.literal_records)
       << " records (" << stats.copy_records << " copy, " << stats.literal_records << " literal), "
-      << stats.literal_bytes << " literal bytes; stamp " << StampText(stamp) << "; matched in " << timing << " s\n";
+      << stats.literal_bytes << " literal bytes; stamp "
+      << StampText(stamp.year, stamp.month, stamp.day, stamp.hour, stamp.minute, stamp.second) << "; matched in "
+      << timing << " s\n";
   return kExitOk;
 }
 

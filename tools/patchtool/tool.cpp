@@ -1,6 +1,7 @@
 #include "tools/patchtool/tool.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <new>
 
 namespace patchtool {
@@ -31,6 +32,12 @@ const char8_t kUsageText[] =
     "      show this text.\n";
 
 const char* Usage() { return reinterpret_cast<const char*>(kUsageText); }
+
+std::string StampText(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", year, month, day, hour, minute, second);
+  return text;
+}
 
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.empty()) {

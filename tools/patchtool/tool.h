@@ -34,4 +34,7 @@ int RunApply(const std::vector<std::string>& args, std::ostream& out);
 
 const char* Usage();
 
+// A recorded local time as the tool prints it: "YYYY-MM-DD hh:mm:ss".
+std::string StampText(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second);
+
 }  // namespace patchtool
