@@ -3,7 +3,7 @@
 # non-interactive: packages already present are skipped, and nothing is asked.
 set -euo pipefail
 
-native=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
+native=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libdivsufsort-dev
         clang libclang-rt-14-dev python3)
 windows=(g++-mingw-w64-i686 mingw-w64 wine wine32:i386 xvfb imagemagick fonts-ipafont-gothic locales)
 
