@@ -6,9 +6,10 @@ JOBS  ?= $(shell nproc)
 
 NATIVE := $(BUILD)/native
 WIN32  := $(BUILD)/win32
+WIN64  := $(BUILD)/win64
 ASAN   := $(BUILD)/asan
 
-.PHONY: deps build native windows asan test bench demo update fuzz clean
+.PHONY: deps build native windows windows32 windows64 asan test bench bench-producer demo update fuzz clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -17,11 +18,22 @@ native: deps
 	@cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Release -DOUT_BIN=$(abspath $(BUILD))/bin >/dev/null
 	@cmake --build $(NATIVE) -j $(JOBS)
 
-windows: deps
+# The Windows programs in both widths from the same sources: i686 into bin/ (the product)
+# and their x86_64 twins into bin/x64/, which the tests and the demo run on machines that
+# execute no 32-bit code.
+windows: windows32 windows64
+
+windows32: deps
 	@cmake -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=MinSizeRel -DOUT_BIN=$(abspath $(BUILD))/bin \
 	  -DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/mingw-w64-i686.cmake) \
 	  -DPATCHTOOL=$(abspath $(BUILD))/bin/patchtool >/dev/null
 	@cmake --build $(WIN32) -j $(JOBS)
+
+windows64: deps
+	@cmake -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=MinSizeRel -DOUT_BIN=$(abspath $(BUILD))/bin/x64 \
+	  -DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/mingw-w64-x86_64.cmake) \
+	  -DPATCHTOOL=$(abspath $(BUILD))/bin/patchtool >/dev/null
+	@cmake --build $(WIN64) -j $(JOBS)
 
 # Native first: the Windows build packs its payloads with the native patchtool.
 build: native
@@ -38,12 +50,16 @@ test: build asan
 bench: native
 	@$(BUILD)/bin/patch_bench
 
+# Our patches beside bsdiff, zstd and xdelta3 on real program releases (fetched into ~/.cache).
+bench-producer: native
+	@bash scripts/bench-producer.sh $(abspath $(BUILD))
+
 demo: build
 	@bash demo/run-demo.sh $(abspath $(BUILD))
 
 update: build
-	@test -n "$(OLD)" -a -n "$(NEW)" || { echo "usage: make update OLD=old-file NEW=new-file" >&2; exit 2; }
-	@bash scripts/make-update.sh "$(OLD)" "$(NEW)" $(abspath $(BUILD))
+	@test -n "$(OLD)" -a -n "$(NEW)" || { echo "usage: make update OLD=old-file NEW=new-file [ARCH=x64]" >&2; exit 2; }
+	@ARCH="$(ARCH)" bash scripts/make-update.sh "$(OLD)" "$(NEW)" $(abspath $(BUILD))
 
 fuzz: deps
 	@bash tests/fuzz/run-fuzzer.sh $(or $(FUZZ_SECONDS),600) $(abspath $(BUILD))/fuzz

@@ -54,9 +54,6 @@ MENU_ABOUT=1002
 
 WIZARD_DIR_WIN='C:\Download'
 INSTALL_DIR_WIN='C:\TESBWIN\LUNDER19'
-V1_EXE="$OUT_BIN/demo/v1/Lunder19.EXE"
-V2_EXE="$OUT_BIN/demo/v2/Lunder19.EXE"
-PAYLOAD_EXE="$OUT_BIN/Lunder19Patch.EXE"
 
 # --- the report ------------------------------------------------------------------------
 
@@ -193,8 +190,12 @@ count_windows() {
 
 # --- start-up --------------------------------------------------------------------------
 
+# The harness chooses the width this machine runs and points OUT_BIN at its programs.
 source "$REPO_DIR/tests/wine/harness.sh"
 source "$DEMO_DIR/lib.sh"
+V1_EXE="$OUT_BIN/demo/v1/Lunder19.EXE"
+V2_EXE="$OUT_BIN/demo/v2/Lunder19.EXE"
+PAYLOAD_EXE="$OUT_BIN/Lunder19Patch.EXE"
 
 for needed in "$OUT_BIN/Update.exe" "$OUT_BIN/uidriver.exe" "$V1_EXE" "$V2_EXE" "$OUT_BIN/spy/cacls.exe"; do
   [ -f "$needed" ] || { echo "demo: FAILED at start-up: $needed is missing (run 'make build' first)"; exit 1; }
@@ -408,12 +409,12 @@ else
 fi
 
 # The patch the wizard carried: the packed applier is the payload resource of Update.exe.
-if [ -f "$PAYLOAD_EXE" ] && [ -x "$OUT_BIN/patchtool" ] && python3 - "$OUT_BIN/Update.exe" "$PAYLOAD_EXE" <<'PY'
+if [ -f "$PAYLOAD_EXE" ] && [ -x "$NATIVE_BIN/patchtool" ] && python3 - "$OUT_BIN/Update.exe" "$PAYLOAD_EXE" <<'PY'
 import sys
 sys.exit(0 if open(sys.argv[2], 'rb').read() in open(sys.argv[1], 'rb').read() else 1)
 PY
 then
-  info="$("$OUT_BIN/patchtool" info --json "$PAYLOAD_EXE" 2>/dev/null)"
+  info="$("$NATIVE_BIN/patchtool" info --json "$PAYLOAD_EXE" 2>/dev/null)"
   NOTES+=("$(python3 - "$info" "$PAYLOAD_EXE" "$OUT_BIN/Update.exe" <<'PY'
 import json, os, sys
 info = json.loads(sys.argv[1])

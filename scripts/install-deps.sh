@@ -5,10 +5,20 @@ set -euo pipefail
 
 native=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libdivsufsort-dev
         clang libclang-rt-14-dev python3)
-windows=(g++-mingw-w64-i686 mingw-w64 wine wine32:i386 xvfb imagemagick fonts-ipafont-gothic locales)
+windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64 wine wine32:i386 wine64 xvfb imagemagick fonts-ipafont-gothic locales)
+
+# Only for `make bench-producer` (scripts/bench-producer.sh): the tools it compares with.
+bench=(bsdiff zstd xdelta3 time)
+
+if [ "${1:-}" = bench ]; then
+  wanted=("${bench[@]}")
+  command -v npm >/dev/null || wanted+=(npm)
+else
+  wanted=("${native[@]}" "${windows[@]}")
+fi
 
 missing=()
-for p in "${native[@]}" "${windows[@]}"; do
+for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0

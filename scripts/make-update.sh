@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # make-update.sh OLD NEW BUILD_DIR: the vendor's whole job in one command. Makes the patch
 # data that rebuilds NEW from OLD, packs it onto the built applier and builds an Update.exe
-# that carries that applier as its payload:
+# that carries that applier as its payload. OLD may name several old versions separated by
+# spaces ("v1/Lunder19.EXE v11/Lunder19.EXE"): the patch data then holds one entry per old
+# version, each skipped when its old file is not the installed one.
 #
 #   BUILD_DIR/out/update.patch       the patch data
 #   BUILD_DIR/out/Lunder19Patch.EXE  the applier with the patch data appended
@@ -15,6 +17,10 @@
 # Needs `make build` first (BUILD_DIR/bin/patchtool and applier.exe); `make update OLD=…
 # NEW=…` does both. The wizard is built in a Windows build tree of its own
 # (BUILD_DIR/update-win32), so the build's own Update.exe keeps the demo payload.
+#
+# ARCH=x64 makes the same update from the x86_64 twins (BUILD_DIR/bin/x64/applier.exe) in a
+# tree of its own (BUILD_DIR/update-win64), into BUILD_DIR/out/x64/. The product is the
+# 32-bit one; the x86_64 update serves machines and tests that run no 32-bit code.
 set -euo pipefail
 
 die() {
@@ -23,14 +29,21 @@ die() {
 }
 
 [ $# -eq 3 ] || die "usage: make-update.sh OLD NEW BUILD_DIR"
-old="$1" new="$2" build="$3"
+read -r -a olds <<<"$1"
+new="$2" build="$3"
+[ ${#olds[@]} -gt 0 ] || die "no old file given"
+old="${olds[0]}"
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 patchtool="$build/bin/patchtool"
-applier="$build/bin/applier.exe"
-out="$build/out"
-tree="$build/update-win32"
+case "${ARCH:-}" in
+  "") applier="$build/bin/applier.exe" out="$build/out" tree="$build/update-win32" toolchain=mingw-w64-i686 ;;
+  x64) applier="$build/bin/x64/applier.exe" out="$build/out/x64" tree="$build/update-win64" toolchain=mingw-w64-x86_64 ;;
+  *) die "ARCH must be x64 or unset (32-bit, the product), not \"$ARCH\"" ;;
+esac
 
-[ -f "$old" ] || die "the old file $old does not exist or is not a file"
+for each_old in "${olds[@]}"; do
+  [ -f "$each_old" ] || die "the old file $each_old does not exist or is not a file"
+done
 [ -f "$new" ] || die "the new file $new does not exist or is not a file"
 [ -x "$patchtool" ] || die "$patchtool is missing: run 'make build' first"
 [ -f "$applier" ] || die "$applier is missing: run 'make build' first"
@@ -38,28 +51,39 @@ tree="$build/update-win32"
 # The format holds sizes and offsets in 32 bits, and the applier reads each file whole with
 # one 32-bit read; a payload of 2 GiB or more cannot be a resource of a 32-bit program.
 four_gib=$((1 << 32))
-old_size=$(stat -L -c %s "$old")
+for each_old in "${olds[@]}"; do
+  old_size=$(stat -L -c %s "$each_old")
+  [ "$old_size" -lt "$four_gib" ] || die "the old file $each_old is $old_size bytes: the patch format takes files below 4 GiB (4294967296 bytes)"
+done
 new_size=$(stat -L -c %s "$new")
-[ "$old_size" -lt "$four_gib" ] || die "the old file is $old_size bytes: the patch format takes files below 4 GiB (4294967296 bytes)"
 [ "$new_size" -lt "$four_gib" ] || die "the new file is $new_size bytes: the patch format takes files below 4 GiB (4294967296 bytes)"
 
 mkdir -p "$out"
 patch="$out/update.patch"
 payload="$out/Lunder19Patch.EXE"
-make_args=(make "$old" "$new" -o "$patch" --name Lunder19.exe --description "${DESCRIPTION:-アップデート Ver1.0⇒2.0}")
+if [ ${#olds[@]} -eq 1 ]; then
+  make_args=(make "$old" "$new")
+else
+  make_args=(make)
+  for each_old in "${olds[@]}"; do make_args+=(--old "$each_old"); done
+  make_args+=("$new")
+fi
+make_args+=(-o "$patch" --name Lunder19.exe --description "${DESCRIPTION:-アップデート Ver1.0⇒2.0}")
 [ -n "${STAMP:-}" ] && make_args+=(--stamp "$STAMP")
 
-echo "make-update: patch data for $old -> $new"
+echo "make-update: patch data for ${olds[*]} -> $new"
 "$patchtool" "${make_args[@]}" || die "patchtool make failed"
 "$patchtool" pack "$applier" "$patch" -o "$payload" || die "patchtool pack failed"
 payload_size=$(stat -c %s "$payload")
 [ "$payload_size" -lt $((1 << 31)) ] || die "the packed applier is $payload_size bytes: too large to be carried by Update.exe (below 2 GiB)"
 # The payload must rebuild NEW from OLD before anything is shipped.
-"$patchtool" verify "$payload" "$old" >/dev/null || die "the packed applier does not rebuild the new file from the old one"
+for each_old in "${olds[@]}"; do
+  "$patchtool" verify "$payload" "$each_old" >/dev/null || die "the packed applier does not rebuild the new file from $each_old"
+done
 
 echo "make-update: building Update.exe with this payload (in $tree)"
 cmake -S "$repo" -B "$tree" -DCMAKE_BUILD_TYPE=MinSizeRel -DOUT_BIN="$tree/bin" \
-  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-i686.cmake" -DPATCHTOOL="$patchtool" \
+  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/$toolchain.cmake" -DPATCHTOOL="$patchtool" \
   -DUPDATE_PAYLOAD_FILE="$payload" >"$tree.log" 2>&1 || die "configuring the wizard failed (see $tree.log)"
 cmake --build "$tree" --target Update -j "${JOBS:-2}" >>"$tree.log" 2>&1 || die "building the wizard failed (see $tree.log)"
 cp "$tree/bin/Update.exe" "$out/Update.exe"
@@ -72,7 +96,9 @@ sys.exit(0 if payload in exe else 1)
 PY
 
 echo
-echo "  old file          $old ($old_size bytes)"
+for each_old in "${olds[@]}"; do
+  echo "  old file          $each_old ($(stat -L -c %s "$each_old") bytes)"
+done
 echo "  new file          $new ($new_size bytes)"
 echo "  patch data        $patch ($(stat -c %s "$patch") bytes)"
 echo "  packed applier    $payload ($payload_size bytes)"

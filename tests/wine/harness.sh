@@ -15,6 +15,13 @@
 # (the build directory: template prefix, per-test folders and screenshots live there).
 # WINE_USE_DISPLAY=1 runs on the caller's DISPLAY instead of a private X server, to watch
 # a scenario or let a person click.
+#
+# Width: the product is 32-bit, and the scenarios run the 32-bit programs under wine32
+# wherever the machine executes 32-bit code. Some machines execute none ("Exec format
+# error"); there they run the x86_64 twins (OUT_BIN/x64) under wine64, in a 64-bit prefix.
+# The harness finds out by running wine32, not by guessing; WINE_ARCH=32 or 64 forces one.
+# After sourcing, OUT_BIN names the Windows programs of the chosen width, NATIVE_BIN the
+# native ones (patchtool), WINE_BITS is 32 or 64 and WINE_MINGW the matching tool prefix.
 
 # The harness must not inherit -e from a scenario: a failed check is counted, not fatal.
 set -u -o pipefail
@@ -27,8 +34,9 @@ REPO_DIR="$(cd "$HARNESS_DIR/../.." && pwd)"
 WINE_RUN_LOCALE=ja_JP.UTF-8
 WINE_SETUP_LOCALE=C.UTF-8
 export WINEDEBUG=-all
-export WINEARCH=win32
 WINE_OVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+WINE32_LOADER=/usr/lib/wine/wine
+WINE64_LOADER=/usr/lib/wine/wine64
 
 WINE_FAILS=0
 WINE_CHECKS=0
@@ -60,8 +68,8 @@ wine_init() {
   trap _wine_cleanup EXIT
   trap '_wine_log "harness: interrupted"; exit 124' TERM INT
 
-  _wine_install_missing || { _wine_log "harness: cannot install the Wine tools"; exit 1; }
   [ -f "$UIDRIVER" ] || { _wine_log "harness: $UIDRIVER is missing (build the Windows programs first)"; exit 1; }
+  printf 'harness: %s runs the %s-bit programs under %s (%s)\n' "$name" "$WINE_BITS" "$WINE_LOADER" "$WINE_WHY"
   if [ "${WINE_USE_DISPLAY:-0}" = 1 ]; then
     # The caller's X server is never ours to end: _wine_xvfb_pid stays empty.
     [ -n "${DISPLAY:-}" ] || { _wine_log "harness: WINE_USE_DISPLAY=1 needs a DISPLAY"; exit 1; }
@@ -71,14 +79,14 @@ wine_init() {
   _wine_template || exit 1
 
   export WINEPREFIX="$WINE_WORK/prefix"
-  cp -a "$WINE_BUILD_DIR/wine-template/prefix" "$WINEPREFIX"
+  cp -a "$WINE_BUILD_DIR/wine-template-$WINE_BITS/prefix" "$WINEPREFIX"
   _wine_prefix="$WINEPREFIX"
   WINE_C="$WINEPREFIX/drive_c"
   _wine_watchdog "$limit"
 }
 
 _wine_install_missing() {
-  if command -v wine >/dev/null && command -v Xvfb >/dev/null && command -v import >/dev/null &&
+  if command -v wine >/dev/null && [ -x "$WINE64_LOADER" ] && command -v Xvfb >/dev/null && command -v import >/dev/null &&
      command -v flock >/dev/null && command -v python3 >/dev/null &&
      [ -d /usr/share/fonts/opentype/ipafont-gothic ] &&
      { _wine_system_has_locale || [ -f /usr/share/i18n/locales/ja_JP ]; }; then
@@ -88,6 +96,61 @@ _wine_install_missing() {
 }
 
 _wine_system_has_locale() { locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8'; }
+
+# _wine_runs LOADER: the loader starts at all on this machine (a 32-bit one fails with
+# "Exec format error" where no 32-bit code runs). What it printed is kept in _wine_said.
+_wine_runs() { _wine_said="$("$1" --version 2>&1)"; }
+
+# Chooses the width (see the top of this file) and points OUT_BIN at its programs. Where
+# neither width can run, one line says why and the scenario fails.
+_wine_pick_width() {
+  local forced="${WINE_ARCH:-}" why32=""
+  case "$forced" in
+    "" | 32 | 64) ;;
+    *) _wine_log "harness: WINE_ARCH must be 32 or 64, not \"$forced\""; return 1 ;;
+  esac
+  if [ "$forced" != 64 ]; then
+    if _wine_runs "$WINE32_LOADER"; then
+      WINE_BITS=32
+      WINE_WHY="${forced:+forced by WINE_ARCH=32}"
+      WINE_WHY="${WINE_WHY:-this machine runs 32-bit code}"
+    else
+      why32="$WINE32_LOADER does not run: ${_wine_said:-missing}"
+      if [ "$forced" = 32 ]; then
+        _wine_log "harness: WINE_ARCH=32, but $why32"
+        return 1
+      fi
+    fi
+  fi
+  if [ -z "${WINE_BITS:-}" ]; then
+    if ! _wine_runs "$WINE64_LOADER"; then
+      _wine_log "harness: no Wine can run here: ${why32:-WINE_ARCH=64 forces wine64}, and $WINE64_LOADER does not run either: ${_wine_said:-missing} (Debian packages wine32:i386 or wine64)"
+      return 1
+    fi
+    WINE_BITS=64
+    WINE_WHY="${why32:-forced by WINE_ARCH=64}"
+  fi
+  NATIVE_BIN="$OUT_BIN"
+  if [ "$WINE_BITS" = 32 ]; then
+    WINE_LOADER="$WINE32_LOADER"
+    WINE_MINGW=i686-w64-mingw32
+    export WINEARCH=win32
+  else
+    # The "wine" and "wineboot" commands take wine32 whenever it is installed, so a folder
+    # of our own on PATH sends them, and every script that calls them, to wine64.
+    WINE_LOADER="$WINE64_LOADER"
+    WINE_MINGW=x86_64-w64-mingw32
+    OUT_BIN="$OUT_BIN/x64"
+    export WINEARCH=win64 WINELOADER="$WINE64_LOADER"
+    local shims="$WINE_BUILD_DIR/wine-template-64/bin"
+    mkdir -p "$shims"
+    printf '#!/bin/sh\nexec %s "$@"\n' "$WINE64_LOADER" >"$shims/wine"
+    printf '#!/bin/sh\nexec %s wineboot.exe "$@"\n' "$WINE64_LOADER" >"$shims/wineboot"
+    chmod +x "$shims/wine" "$shims/wineboot"
+    export PATH="$shims:$PATH"
+  fi
+  export OUT_BIN NATIVE_BIN WINE_BITS WINE_MINGW WINE_LOADER WINE_WHY
+}
 
 # Wine takes the ANSI code page from the locale's name but the encoding of Unix file names
 # and arguments from the locale itself: without a real ja_JP.UTF-8 it strips every byte
@@ -117,38 +180,43 @@ _wine_start_xvfb() {
 # One template prefix per build directory, made under a lock so that parallel ctest jobs
 # wait for the first one instead of racing it.
 _wine_template() {
-  local dir="$WINE_BUILD_DIR/wine-template" fd
+  local dir="$WINE_BUILD_DIR/wine-template-$WINE_BITS" fd
   mkdir -p "$dir"
   exec {fd}>"$dir/lock"
   flock "$fd"
-  if [ ! -f "$dir/ready" ]; then
-    _wine_log "harness: making the template prefix (once per build directory)"
-    rm -rf "$dir/prefix"
-    if ! _wine_make_template "$dir/prefix"; then
-      WINEPREFIX="$dir/prefix" wineserver -k 2>/dev/null
-      flock -u "$fd"
-      _wine_log "harness: the template prefix could not be made"
-      return 1
-    fi
-    touch "$dir/ready"
-  fi
   if ! _wine_make_locale "$dir/locale"; then
     flock -u "$fd"
     _wine_log "harness: cannot make the ja_JP.UTF-8 locale"
     return 1
   fi
   _wine_system_has_locale || WINE_LOCPATH="$dir/locale"
+  if [ ! -f "$dir/ready" ]; then
+    _wine_log "harness: making the $WINE_BITS-bit template prefix (once per build directory)"
+    rm -rf "$dir/prefix"
+    if ! _wine_make_template "$dir/prefix"; then
+      WINEPREFIX="$dir/prefix" wineserver -k 2>/dev/null
+      flock -u "$fd"
+      _wine_log "harness: the template prefix could not be made (see $WINE_LOG)"
+      return 1
+    fi
+    touch "$dir/ready"
+  fi
   flock -u "$fd"
   exec {fd}>&-
 }
 
+# The prefix boots under the programs' Japanese locale: Wine then picks non-client fonts
+# with Japanese glyphs, so captions, message boxes and menus show their texts in
+# screenshots as a Japanese system shows them. The registry is written under the setup
+# locale (see the top of this file).
 _wine_make_template() {
   local prefix="$1"
   (
-    export WINEPREFIX="$prefix" LC_ALL="$WINE_SETUP_LOCALE" WINEDLLOVERRIDES="$WINE_OVERRIDES"
+    export WINEPREFIX="$prefix" WINEDLLOVERRIDES="$WINE_OVERRIDES"
     set -e
-    wineboot -i
+    env ${WINE_LOCPATH:+LOCPATH="$WINE_LOCPATH"} LC_ALL="$WINE_RUN_LOCALE" wineboot -i
     wineserver -w
+    export LC_ALL="$WINE_SETUP_LOCALE"
     wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
       /v 'ＭＳ Ｐゴシック' /d IPAPGothic /f
     wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
@@ -356,7 +424,16 @@ check_mtime() {
 
 # The last call of a scenario: its exit status is the number of failed checks.
 wine_done() {
-  printf '%s: %d checks, %d failed\n' "$WINE_NAME" "$WINE_CHECKS" "$WINE_FAILS"
+  printf '%s (%s-bit): %d checks, %d failed\n' "$WINE_NAME" "$WINE_BITS" "$WINE_CHECKS" "$WINE_FAILS"
   [ "$WINE_FAILS" = 0 ] && ! _wine_timed_out && exit 0
   exit 1
 }
+
+# --- at sourcing: what is missing is installed, and the width is chosen ------------------
+
+: "${OUT_BIN:?OUT_BIN must name the folder of the built programs}"
+: "${WINE_BUILD_DIR:?WINE_BUILD_DIR must name the build directory}"
+_wine_install_missing || { _wine_log "harness: cannot install the Wine tools"; exit 1; }
+if [ -z "${WINE_BITS:-}" ]; then
+  _wine_pick_width || exit 1
+fi

@@ -10,7 +10,11 @@ wine_init update/make_update 240
 # A build directory of its own: the built programs, and the wizard's tree and out/ here.
 build="$WINE_WORK/build"
 mkdir -p "$build"
-ln -s "$OUT_BIN" "$build/bin"
+ln -s "$NATIVE_BIN" "$build/bin"
+# The wizard of the width this scenario runs (see the harness).
+arch="" out="$build/out"
+[ "$WINE_BITS" = 64 ] && arch=x64 out="$build/out/x64"
+export ARCH="$arch"
 python3 - "$WINE_WORK/old.bin" "$WINE_WORK/new-version.dat" <<'PY'
 import random, sys
 rng = random.Random(19)
@@ -31,7 +35,7 @@ check "an old file of 4 GiB is refused" grep -q 'the old file is 4294967296 byte
 rm -f "$WINE_WORK/huge.bin"
 out="$(bash "$REPO_DIR/scripts/make-update.sh" "$WINE_WORK/old.bin" "$WINE_WORK/missing.dat" "$build" 2>&1)"
 check "a missing file is refused by name" grep -q 'the new file .*missing.dat does not exist' <<<"$out"
-check_missing "nothing was built" "$build/out/Update.exe"
+check_missing "nothing was built" "$out/Update.exe"
 
 echo "== make-update"
 t0=$(date +%s.%N)
@@ -44,7 +48,7 @@ summary="$(cat "$WINE_WORK/make-update.out")"
 check "the summary names the target" grep -qE '^ +target_name +Lunder19.exe$' <<<"$summary"
 check "the summary shows the new checksum" grep -qE '^ +new_crc +0x[0-9A-F]{8}$' <<<"$summary"
 check "the summary shows the chosen stamp" grep -qE '^ +stamp +2009-02-03 04:05:06' <<<"$summary"
-check_exists "out/Update.exe" "$build/out/Update.exe"
+check_exists "out/Update.exe" "$out/Update.exe"
 check "the build's own Update.exe still carries the demo payload" \
   python3 -c 'import sys; sys.exit(open(sys.argv[2],"rb").read() not in open(sys.argv[1],"rb").read())' \
   "$OUT_BIN/Update.exe" "$OUT_BIN/Lunder19Patch.EXE"
@@ -54,7 +58,7 @@ install_spy
 demo_install_v1 "$WINEPREFIX" "$WINE_WORK/old.bin" || exit 1
 folder="$(wine_unix "$INSTALL_DIR")"
 mkdir -p "$WINE_C/Download"
-cp "$build/out/Update.exe" "$WINE_C/Download/Update.exe"
+cp "$out/Update.exe" "$WINE_C/Download/Update.exe"
 pushd "$WINE_C/Download" >/dev/null && wine_bg wizard "$WIZARD_DIR\\Update.exe" && popd >/dev/null
 press_next
 applier_final_box "ファイルアップデート"

@@ -11,11 +11,14 @@ source "$(dirname "$0")/common.sh"
 wine_init wizard/folder_page 150
 
 echo "== the program file: manifest asking for administrator rights, icon MAINICON"
-resources="$(i686-w64-mingw32-windres -i "$OUT_BIN/Update.exe" -O rc 2>>"$WINE_LOG")"
+resources="$("$WINE_MINGW-windres" -i "$OUT_BIN/Update.exe" -O rc 2>>"$WINE_LOG")"
 check "manifest resource 1" grep -qx '1 24 /\* RT_MANIFEST \*/' <<<"$resources"
 check "icon group MAINICON" grep -qx '"MAINICON" 14 /\* RT_GROUP_ICON \*/' <<<"$resources"
 check "one icon image" test "$(grep -c ' 3 /\* RT_ICON \*/' <<<"$resources")" = 1
-check "manifest identity" grep -qaF '<assemblyIdentity version="1.0.0.0" processorArchitecture="X86" name="Tesbrin" type="win32"/>' "$OUT_BIN/Update.exe"
+# The x86_64 twin names its own processor architecture.
+arch=X86
+[ "$WINE_BITS" = 64 ] && arch=amd64
+check "manifest identity" grep -qaF "<assemblyIdentity version=\"1.0.0.0\" processorArchitecture=\"$arch\" name=\"Tesbrin\" type=\"win32\"/>" "$OUT_BIN/Update.exe"
 check "manifest execution level" grep -qaF '<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>' "$OUT_BIN/Update.exe"
 check "no common-controls dependency" bash -c "! grep -qa dependentAssembly '$OUT_BIN/Update.exe'"
 
