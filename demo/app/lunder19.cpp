@@ -1,5 +1,6 @@
 // The demo application: the installed program that the updater brings from Ver1.0 to
-// Ver2.0. One source, built twice (LUNDER_VERSION 1 and 2). While it runs it holds the
+// Ver2.0. One source, built three times (LUNDER_VERSION 1 and 2, and 1 with LUNDER_REVISION
+// 1 for Ver1.1). While it runs it holds the
 // named mutex by which the update wizard learns that it must not replace the program.
 #include <windows.h>
 
@@ -21,6 +22,12 @@ constexpr char kCaption[] = "Tesbrin 所得税平成19年度版 Ver2.0";
 constexpr char kVersionText[] = "Ver2.0";
 constexpr char kTableTitle[] = "給与所得の源泉徴収税額表（月額表）平成19年1月以降分";
 constexpr char kNotice[] = "税率の改正（平成19年分以降）に対応しました。";
+#elif LUNDER_REVISION == 1
+// Ver1.1: a maintenance release of Ver1.0, one more old version for the update to know.
+constexpr char kCaption[] = "Tesbrin 所得税平成19年度版 Ver1.1";
+constexpr char kVersionText[] = "Ver1.1";
+constexpr char kTableTitle[] = "給与所得の源泉徴収税額表（月額表）";
+constexpr char kNotice[] = "平成19年分の税率改正には Ver2.0 で対応します。";
 #else
 constexpr char kCaption[] = "Tesbrin 所得税平成19年度版 Ver1.0";
 constexpr char kVersionText[] = "Ver1.0";

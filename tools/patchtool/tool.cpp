@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <new>
 
+#include "tools/patchtool/make_several.h"
+
 namespace patchtool {
 
 // The tool talks UTF-8 to its user; the sources' ordinary literals are code page 932.
@@ -15,6 +17,11 @@ const char8_t kUsageText[] =
     "      NAME defaults to NEW's file name, the stamp to NEW's last-write time (local time),\n"
     "      the description to \"アップデート \" followed by NAME. Texts are UTF-8 and are stored\n"
     "      in code page 932.\n"
+    "  make --old OLD1 --old OLD2 ... NEW -o PATCH [options as above]\n"
+    "      write one update entry per old file into one chain, each skipped when its old file\n"
+    "      is not the installed one: whichever old version is installed becomes NEW, any\n"
+    "      other file is left as it is. No two old files, nor an old file and NEW, may share\n"
+    "      a checksum.\n"
     "  info FILE [--json]\n"
     "      show every entry of the patch data in FILE: bare patch data (FILE starts with \"Diff\")\n"
     "      or an applier with patch data appended (found from offset 20000 on).\n"
@@ -52,7 +59,7 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
       out << Usage();
       return kExitOk;
     }
-    if (command == "make") return RunMake(rest, out);
+    if (command == "make") return NamesSeveralOldFiles(rest) ? RunMakeSeveral(rest, out) : RunMake(rest, out);
     if (command == "info") return RunInfo(rest, out);
     if (command == "verify") return RunVerify(rest, out);
     if (command == "pack") return RunPack(rest, out);
