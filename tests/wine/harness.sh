@@ -37,6 +37,7 @@ export WINEDEBUG=-all
 WINE_OVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 WINE32_LOADER=/usr/lib/wine/wine
 WINE64_LOADER=/usr/lib/wine/wine64
+WINE_MARLETT=/usr/share/wine/fonts/marlett.ttf
 
 WINE_FAILS=0
 WINE_CHECKS=0
@@ -88,7 +89,7 @@ wine_init() {
 _wine_install_missing() {
   if command -v wine >/dev/null && [ -x "$WINE64_LOADER" ] && command -v Xvfb >/dev/null && command -v import >/dev/null &&
      command -v flock >/dev/null && command -v python3 >/dev/null &&
-     [ -d /usr/share/fonts/opentype/ipafont-gothic ] &&
+     [ -d /usr/share/fonts/opentype/ipafont-gothic ] && [ -f "$WINE_MARLETT" ] &&
      { _wine_system_has_locale || [ -f /usr/share/i18n/locales/ja_JP ]; }; then
     return 0
   fi
@@ -216,6 +217,9 @@ _wine_make_template() {
     set -e
     env ${WINE_LOCPATH:+LOCPATH="$WINE_LOCPATH"} LC_ALL="$WINE_RUN_LOCALE" wineboot -i
     wineserver -w
+    # The caption buttons are glyphs of the Marlett font; Wine finds it only in the prefix's
+    # own font folder (without it the close box shows the letter "r").
+    cp "$WINE_MARLETT" "$prefix/drive_c/windows/Fonts/"
     export LC_ALL="$WINE_SETUP_LOCALE"
     wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
       /v 'ＭＳ Ｐゴシック' /d IPAPGothic /f
