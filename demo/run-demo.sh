@@ -168,6 +168,9 @@ await_window() {
   while [ $(($(date +%s) - start)) -lt "$limit" ]; do
     quiet_drive "wait $caption 1000" "$@" && return 0
     quiet_drive list
+    # It came after all, with a box over it: on a busy machine the applier may have finished
+    # before the driver looked.
+    grep -qF " \"$caption\" visible=1 " <<<"$DRIVEN" && continue
     while IFS= read -r line; do
       other="${line#window: \#32770 \"}"
       other="${other%%\" visible=1 *}"
