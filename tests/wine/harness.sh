@@ -100,7 +100,14 @@ _wine_system_has_locale() { locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8'; }
 
 # _wine_runs LOADER: the loader starts at all on this machine (a 32-bit one fails with
 # "Exec format error" where no 32-bit code runs). What it printed is kept in _wine_said.
-_wine_runs() { _wine_said="$("$1" --version 2>&1)"; }
+_wine_runs() {
+  local status
+  _wine_said="$("$1" --version 2>&1)"
+  status=$?
+  # bash's own words for a program it cannot start name the script and line first.
+  _wine_said="${_wine_said##*"$1": }"
+  return "$status"
+}
 
 # Chooses the width (see the top of this file) and points OUT_BIN at its programs. Where
 # neither width can run, one line says why and the scenario fails.
