@@ -6,13 +6,14 @@
 # version, each skipped when its old file is not the installed one.
 #
 #   BUILD_DIR/out/update.patch       the patch data
-#   BUILD_DIR/out/Lunder19Patch.EXE  the applier with the patch data appended
+#   BUILD_DIR/out/Lunder19Patch.EXE  the applier with the patch data appended (named by
+#                                    the profile's PatchExeName)
 #   BUILD_DIR/out/Update.exe         the wizard to ship
 #
-# The wizard works on the installed Lunder19.EXE, so the entry's target name is always
-# Lunder19.exe, whatever OLD and NEW are called; the description is the product's
-# ("アップデート Ver1.0⇒2.0") and the stamp NEW's last-write time (local time). Override
-# them with DESCRIPTION="…" and STAMP="YYYY-MM-DD hh:mm:ss".
+# PROFILE=file picks the product (docs/profile.md; default profiles/lunder19.ini): the
+# wizard's names and texts, the entry's target name (PatchTargetName, whatever OLD and NEW
+# are called) and its description (PatchDescription). The stamp is NEW's last-write time
+# (local time). Override them with DESCRIPTION="…" and STAMP="YYYY-MM-DD hh:mm:ss".
 #
 # Needs `make build` first (BUILD_DIR/bin/patchtool and applier.exe); `make update OLD=…
 # NEW=…` does both. The wizard is built in a Windows build tree of its own
@@ -35,6 +36,8 @@ new="$2" build="$3"
 old="${olds[0]}"
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 patchtool="$build/bin/patchtool"
+profilegen="$build/bin/profilegen"
+profile="$(realpath -m "${PROFILE:-$repo/profiles/lunder19.ini}")"
 case "${ARCH:-}" in
   "") applier="$build/bin/applier.exe" out="$build/out" tree="$build/update-win32" toolchain=mingw-w64-i686 ;;
   x64) applier="$build/bin/x64/applier.exe" out="$build/out/x64" tree="$build/update-win64" toolchain=mingw-w64-x86_64 ;;
@@ -47,6 +50,11 @@ done
 [ -f "$new" ] || die "the new file $new does not exist or is not a file"
 [ -x "$patchtool" ] || die "$patchtool is missing: run 'make build' first"
 [ -f "$applier" ] || die "$applier is missing: run 'make build' first"
+[ -x "$profilegen" ] || die "$profilegen is missing: run 'make build' first"
+[ -f "$profile" ] || die "the profile $profile does not exist or is not a file"
+"$profilegen" "$profile" --check || die "the profile $profile cannot be used"
+target_name="$("$profilegen" "$profile" --get PatchTargetName)"
+description="${DESCRIPTION:-$("$profilegen" "$profile" --get PatchDescription)}"
 
 # The format holds sizes and offsets in 32 bits, and the applier reads each file whole with
 # one 32-bit read; a payload of 2 GiB or more cannot be a resource of a 32-bit program.
@@ -60,7 +68,7 @@ new_size=$(stat -L -c %s "$new")
 
 mkdir -p "$out"
 patch="$out/update.patch"
-payload="$out/Lunder19Patch.EXE"
+payload="$out/$("$profilegen" "$profile" --get PatchExeName)"
 if [ ${#olds[@]} -eq 1 ]; then
   make_args=(make "$old" "$new")
 else
@@ -68,7 +76,7 @@ else
   for each_old in "${olds[@]}"; do make_args+=(--old "$each_old"); done
   make_args+=("$new")
 fi
-make_args+=(-o "$patch" --name Lunder19.exe --description "${DESCRIPTION:-アップデート Ver1.0⇒2.0}")
+make_args+=(-o "$patch" --name "$target_name" --description "$description")
 [ -n "${STAMP:-}" ] && make_args+=(--stamp "$STAMP")
 
 echo "make-update: patch data for ${olds[*]} -> $new"
@@ -84,7 +92,7 @@ done
 echo "make-update: building Update.exe with this payload (in $tree)"
 cmake -S "$repo" -B "$tree" -DCMAKE_BUILD_TYPE=MinSizeRel -DOUT_BIN="$tree/bin" \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/$toolchain.cmake" -DPATCHTOOL="$patchtool" \
-  -DUPDATE_PAYLOAD_FILE="$payload" >"$tree.log" 2>&1 || die "configuring the wizard failed (see $tree.log)"
+  -DUPDATE_PAYLOAD_FILE="$payload" -DUPDATE_PROFILE="$profile" >"$tree.log" 2>&1 || die "configuring the wizard failed (see $tree.log)"
 cmake --build "$tree" --target Update -j "${JOBS:-2}" >>"$tree.log" 2>&1 || die "building the wizard failed (see $tree.log)"
 cp "$tree/bin/Update.exe" "$out/Update.exe"
 
@@ -99,6 +107,7 @@ echo
 for each_old in "${olds[@]}"; do
   echo "  old file          $each_old ($(stat -L -c %s "$each_old") bytes)"
 done
+echo "  profile           $profile"
 echo "  new file          $new ($new_size bytes)"
 echo "  patch data        $patch ($(stat -c %s "$patch") bytes)"
 echo "  packed applier    $payload ($payload_size bytes)"
