@@ -4,10 +4,10 @@
 
 #include <cstring>
 
-#include "core/patch/checksum.h"
 #include "core/patch/format.h"
 #include "core/producer/entry_writer.h"
 #include "test_support.h"
+#include "tests/unit/patch_builder.h"
 
 namespace {
 
@@ -37,8 +37,8 @@ TEST(EntryHeaderBytes, MatchTheCarriedEntryLayout) {
   const uint8_t fixed[] = {0x44, 0x69, 0x66, 0x66, 0x01, 0x04, 0x00, 0x00};
   ASSERT_GE(entry.size(), 70u);
   EXPECT_EQ(std::memcmp(entry.data(), fixed, sizeof fixed), 0);
-  EXPECT_EQ(U32At(entry, 8), patch::PatchChecksum(old_data.data(), old_data.size()));
-  EXPECT_EQ(U32At(entry, 12), patch::PatchChecksum(new_data.data(), new_data.size()));
+  EXPECT_EQ(U32At(entry, 8), patchtest::ReferenceChecksum(old_data.data(), old_data.size()));
+  EXPECT_EQ(U32At(entry, 12), patchtest::ReferenceChecksum(new_data.data(), new_data.size()));
   EXPECT_EQ(U32At(entry, 16), 1000u);
   EXPECT_EQ(U32At(entry, 20), 1000u);
   const uint8_t stamp[] = {0xD8, 0x07, 0x01, 0x1E, 0x10, 0x30, 0x09};

@@ -7,12 +7,12 @@
 #include <algorithm>
 
 #include "core/patch/applier_run.h"
-#include "core/patch/checksum.h"
 #include "core/patch/format.h"
 #include "core/patch/memory_platform.h"
 #include "core/patch/messages.h"
 #include "core/producer/entry_writer.h"
 #include "test_support.h"
+#include "tests/unit/patch_builder.h"
 
 namespace {
 
@@ -50,8 +50,8 @@ Made MakeAndCheck(const Bytes& old_data, const Bytes& new_data,
   patch::EntryHeader header;
   EXPECT_EQ(patch::ParseEntryHeader(image, 0, &header), patch::HeaderOutcome::Ok);
   EXPECT_EQ(header.kind, patch::EntryKind::Update);
-  EXPECT_EQ(header.old_crc, patch::PatchChecksum(old_data.data(), old_data.size()));
-  EXPECT_EQ(header.new_crc, patch::PatchChecksum(new_data.data(), new_data.size()));
+  EXPECT_EQ(header.old_crc, patchtest::ReferenceChecksum(old_data.data(), old_data.size()));
+  EXPECT_EQ(header.new_crc, patchtest::ReferenceChecksum(new_data.data(), new_data.size()));
   EXPECT_EQ(header.new_size, new_data.size());
 
   const uint32_t old_size = static_cast<uint32_t>(old_data.size());
@@ -300,6 +300,27 @@ TEST(MatcherInterface, OperationsCoverTheNewFileExactly) {
   EXPECT_EQ(ops[0], (producer::Op{producer::Op::Kind::Literal, 10, 0}));
   EXPECT_EQ(ops[1], (producer::Op{producer::Op::Kind::Copy, 89'500, 500}));
   EXPECT_EQ(ops[2], (producer::Op{producer::Op::Kind::Literal, 10, 89'510}));
+}
+
+TEST(MatcherInterface, ShortestCopyIsNineBytes) {
+  // A copy record (6 bytes) plus the literal head it splits off (2) must save more than
+  // the shared bytes cost as literals: 8 shared bytes stay literal, 9 become a copy.
+  const Bytes old_data = RandomBytes(1000, 22);
+  struct Case {
+    uint32_t shared;
+    size_t ops;
+  } cases[] = {{8, 1}, {9, 3}, {10, 3}};
+  for (const Case& c : cases) {
+    Bytes new_data = Cat({RandomBytes(100, 23), Slice(old_data, 500, 500 + c.shared), RandomBytes(100, 24)});
+    // Neighbours that differ from OLD's, so the shared run cannot grow either way.
+    new_data[99] = static_cast<uint8_t>(old_data[499] + 1);
+    new_data[100 + c.shared] = static_cast<uint8_t>(old_data[500 + c.shared] + 1);
+    const auto ops = producer::MakeHashMatcher()->Match(old_data, new_data);
+    ASSERT_EQ(ops.size(), c.ops) << c.shared;
+    if (c.ops == 3) {
+      EXPECT_EQ(ops[1], (producer::Op{producer::Op::Kind::Copy, c.shared, 500})) << c.shared;
+    }
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "core/patch/format.h"
 #include "core/producer/entry_writer.h"
 #include "test_support.h"
+#include "tests/unit/patch_builder.h"
 #include "tools/patchtool/posix_platform.h"
 
 namespace {
@@ -159,6 +160,29 @@ TEST_F(ApplyCommand, ImpossibleStampShowsTheTimeBoxAndTheRunGoesOn) {
   EXPECT_EQ(run.code, 0) << run.out << run.err;
   EXPECT_NE(run.out.find(Utf8(u8"ファイル時刻変更不能: [87]")), std::string::npos) << run.out;
   EXPECT_TRUE(ReadFile(install + "/Lunder19.exe") == new_data);
+}
+
+TEST_F(ApplyCommand, OpenDocumentAtTheEndIsSuccessAndNothingAfterItIsRead) {
+  // The applier stops at the document entry; the bytes after it would break the chain.
+  patchtest::Entry doc;
+  doc.flags = patch::FLAG_OPEN_DOCUMENT;
+  doc.name = "readme.txt";
+  Bytes chain = entry;
+  const Bytes doc_bytes = doc.Encode();
+  chain.insert(chain.end(), doc_bytes.begin(), doc_bytes.end());
+  chain.insert(chain.end(), {'x', 'y', 'z'});
+  WriteFile(install + "/Lunder19.EXE", old_data);
+  InstallApplier(chain, install);
+
+  const auto run = Tool({"apply", install + "/Lunder19Patch.EXE"});
+  ASSERT_EQ(run.code, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("open: "), std::string::npos) << run.out;
+  EXPECT_TRUE(ReadFile(install + "/Lunder19.exe") == new_data);
+
+  const auto info = Tool({"info", install + "/Lunder19Patch.EXE", "--json"});
+  ASSERT_EQ(info.code, 0) << info.err;
+  EXPECT_NE(info.out.find("\"chain\": \"ends-with-open-document\""), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("\"kind\": \"open-document\""), std::string::npos) << info.out;
 }
 
 TEST_F(ApplyCommand, FileWithoutPatchDataIsReported) {

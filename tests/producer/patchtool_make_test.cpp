@@ -121,6 +121,9 @@ TEST_F(MakeCommand, NamesWithFoldersAndBadCommandLinesAreRefused) {
   EXPECT_EQ(Tool({"make", old_path, new_path}).code, 2);
   EXPECT_EQ(Tool({"make", old_path, "-o", patch_path}).code, 2);
   EXPECT_EQ(Tool({"make", old_path, new_path, "-o", patch_path, "--bogus"}).code, 2);
+  EXPECT_EQ(Tool({"make", old_path, new_path, "-o", patch_path, "--name", "a.exe", "--name", "b.exe"}).code, 2);
+  EXPECT_EQ(Tool({"make", old_path, new_path, "-o", patch_path, "--stamp=2008-01-30 16:48:09", "--stamp",
+                  "2008-01-30 16:48:09"}).code, 2);
   EXPECT_EQ(Tool({"make", dir / "missing", new_path, "-o", patch_path}).code, 1);
   EXPECT_EQ(Tool({"make", old_path, dir.path().string(), "-o", patch_path}).code, 1);
   EXPECT_FALSE(Exists(patch_path));

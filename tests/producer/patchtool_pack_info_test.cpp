@@ -119,6 +119,22 @@ TEST_F(PackAndInfo, InfoReportsTheEntry) {
   EXPECT_NE(json.out.find("\"literal_bytes\": 100,"), std::string::npos) << json.out;
 }
 
+TEST_F(PackAndInfo, InfoJsonEscapesTheTexts) {
+  const struct {
+    const char* description;
+    const char* json;
+  } cases[] = {{"say \"hi\"", R"("say \"hi\"")"},
+               {"C:\\x\\", R"("C:\\x\\")"},
+               {"a\tb\nc", R"("a\tb\nc")"},
+               {"a\x01" "b", R"("a\u0001b")"}};
+  for (const auto& c : cases) {
+    ASSERT_EQ(Tool({"make", dir / "old", dir / "new", "-o", dir / "q", "--description", c.description}).code, 0);
+    const auto json = Tool({"info", dir / "q", "--json"});
+    ASSERT_EQ(json.code, 0) << json.err;
+    EXPECT_NE(json.out.find(std::string("\"description\": ") + c.json + ",\n"), std::string::npos) << json.out;
+  }
+}
+
 TEST_F(PackAndInfo, InfoNamesTheFlags) {
   Bytes edited = patch_data;
   edited[6] = 0x03 | 0x10;

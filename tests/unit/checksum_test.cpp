@@ -9,14 +9,13 @@
 #include <vector>
 
 #include "core/patch/checksum.h"
+#include "tests/unit/patch_builder.h"
 
 namespace {
 
 uint32_t OfText(const char* s) { return patch::PatchChecksum(reinterpret_cast<const uint8_t*>(s), std::strlen(s)); }
 
-uint32_t Oracle(const uint8_t* data, size_t length) {
-  return static_cast<uint32_t>(crc32(0xFFFFFFFFul, data, static_cast<uInt>(length)) ^ 0xFFFFFFFFul);
-}
+using patchtest::ReferenceChecksum;
 
 TEST(Checksum, PublishedCheckValues) {
   EXPECT_EQ(OfText("123456789"), 0x2DFD2D88u);
@@ -35,13 +34,13 @@ TEST(Checksum, MatchesZlibOnRandomBuffersOfManyLengthsAndAlignments) {
   for (auto& b : buffer) b = static_cast<uint8_t>(rng());
   for (size_t length = 0; length < 300; ++length) {
     for (size_t align = 0; align < 8; ++align) {
-      ASSERT_EQ(patch::PatchChecksum(buffer.data() + align, length), Oracle(buffer.data() + align, length))
+      ASSERT_EQ(patch::PatchChecksum(buffer.data() + align, length), ReferenceChecksum(buffer.data() + align, length))
           << "length " << length << " alignment " << align;
     }
   }
   for (size_t length : {1023u, 4096u, 32767u, 65536u, 69990u}) {
     const size_t align = rng() % 8;
-    EXPECT_EQ(patch::PatchChecksum(buffer.data() + align, length), Oracle(buffer.data() + align, length));
+    EXPECT_EQ(patch::PatchChecksum(buffer.data() + align, length), ReferenceChecksum(buffer.data() + align, length));
   }
 }
 

@@ -88,6 +88,23 @@ TEST(Header, ReadsEveryFieldOfTheCarriedEntry) {
   EXPECT_EQ(h.target_folder.length, 0u);
   EXPECT_EQ(h.body_offset, 70u);
   EXPECT_EQ(h.kind, patch::EntryKind::Update);
+
+  // Each field from its own place: sizes, checksums and stamp fields all different.
+  e.old_size = 0x01020304;
+  e.new_size = 0x0A0B0C0D;
+  e.month = 12;
+  e.day = 31;
+  e.hour = 23;
+  e.minute = 59;
+  e.second = 58;
+  ASSERT_EQ(Parse(e, &h), patch::HeaderOutcome::Ok);
+  EXPECT_EQ(h.old_size, 0x01020304u);
+  EXPECT_EQ(h.new_size, 0x0A0B0C0Du);
+  EXPECT_EQ(h.old_crc, 0xBA2D6256u);
+  EXPECT_EQ(h.new_crc, 0xE2C861D5u);
+  EXPECT_EQ(h.reserved, 0x77);
+  EXPECT_EQ(std::vector<int>({h.stamp_month, h.stamp_day, h.stamp_hour, h.stamp_minute, h.stamp_second}),
+            std::vector<int>({12, 31, 23, 59, 58}));
 }
 
 TEST(Header, VersionsUpTo104AreAcceptedAndOnlyFrom101WithAFolder) {
@@ -266,13 +283,28 @@ TEST(RecordStream, ShortOfNewSizeAtTheLastByteIsBroken) {
   EXPECT_EQ(Walk(e, &s, nullptr, 2), patch::BodyOutcome::RecordPastEnd);
 }
 
-TEST(RecordStream, RecordsRunningPastTheEndAreRefused) {
-  for (const Bytes& body : {Bytes{0x05, 0x00, 'a', 'b'}, Bytes{0x05, 0x80, 0, 0, 0}, Bytes{0x00}}) {
+TEST(RecordStream, RecordsMustEndInsideTheData) {
+  // The last record of the data ends exactly at its end, or one byte short of it.
+  struct Case {
+    Bytes body;
+    patch::BodyOutcome outcome;
+  } cases[] = {
+      {{0x05, 0x00, 'a', 'b'}, patch::BodyOutcome::RecordPastEnd},
+      {{0x03, 0x00, 'a', 'b'}, patch::BodyOutcome::RecordPastEnd},  // one byte past
+      {{0x02, 0x00, 'a', 'b'}, patch::BodyOutcome::Ok},
+      {{0x05, 0x80, 0, 0, 0}, patch::BodyOutcome::RecordPastEnd},     // one byte past
+      {{0x02, 0x80, 0, 0, 0, 0}, patch::BodyOutcome::Ok},
+      {{0x00}, patch::BodyOutcome::RecordPastEnd},
+  };
+  for (const Case& c : cases) {
     Entry e;
-    e.new_size = 100;
-    e.body = body;
+    e.new_size = 2;
+    e.body = c.body;
     patch::BodySummary s;
-    EXPECT_EQ(Walk(e, &s), patch::BodyOutcome::RecordPastEnd);
+    EXPECT_EQ(Walk(e, &s, nullptr), c.outcome) << c.body.size() << " bytes";
+    const Bytes image = MakeImage({e}, 0);
+    patch::Record r;
+    EXPECT_EQ(patch::ReadRecord(View(image), image.size() - c.body.size(), &r), c.outcome == patch::BodyOutcome::Ok);
   }
 }
 

@@ -505,15 +505,35 @@ TEST_F(Run, LockedOlderBackupCannotBeDeleted) {
 
 // ---- Paths that do not fit ----
 
-TEST_F(Run, OverlongTargetIsRefusedWithTheOpenBox) {
+TEST_F(Run, OverlongTargetIsNeverActedOnUnderItsCutName) {
+  // The cut path names a real file; no kind of entry may read, delete or open it. A
+  // delete entry of a name that does not fit comes first, so the run has begun.
   const std::string dir = "C:\\" + std::string(500, 'd') + "\\";
-  pf.own_path = dir + "p.exe";
-  Entry e = Update();
-  e.name = "a-long-enough-name.exe";
-  Start({e});
-  ASSERT_EQ(pf.boxes.size(), 1u);
-  EXPECT_EQ(pf.boxes[0].caption, msg::kOpenFailed);
-  EXPECT_EQ(pf.boxes[0].text, (dir + e.name).substr(0, 511));
+  const std::string name = "a-long-enough-name.exe";
+  const std::string cut = (dir + name).substr(0, patch::kPathCapacity - 1);
+  const ShownBox refused = Box(cut, msg::kOpenFailed, BoxOwner::None, 0x30);
+  struct Case {
+    uint8_t flags;
+    ShownBox last_box;
+  } cases[] = {{0, refused}, {patch::FLAG_DELETE, kCompleted}, {patch::FLAG_OPEN_DOCUMENT, refused}};
+  for (const Case& c : cases) {
+    MemoryPlatform p;
+    p.own_path = dir + "p.exe";
+    p.AddFile(cut, {7});
+    Entry del;
+    del.flags = patch::FLAG_DELETE;
+    del.name = name;
+    Entry e = Update();
+    e.flags = c.flags;
+    e.name = name;
+    if (c.flags != 0) e.body.clear();  // delete and open-document entries have no body
+    p.AddFile(p.own_path, MakeImage({del, e}));
+    patch::RunApplier(p);
+    EXPECT_EQ(p.boxes, Boxes({c.last_box})) << int(c.flags);
+    ASSERT_TRUE(p.HasFile(cut)) << int(c.flags);
+    EXPECT_EQ(p.File(cut)->data, Bytes{7}) << int(c.flags);
+    EXPECT_TRUE(p.shell_opened.empty()) << int(c.flags);
+  }
 }
 
 TEST_F(Run, OverlongTemporaryOrBackupPathIsRefusedBeforeWriting) {
