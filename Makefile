@@ -58,7 +58,7 @@ demo: build
 	@bash demo/run-demo.sh $(abspath $(BUILD))
 
 update: build
-	@test -n "$(OLD)" -a -n "$(NEW)" || { echo "usage: make update OLD=\"old-file [old-file ...]\" NEW=new-file [PROFILE=profile.ini] [ARCH=x64]" >&2; exit 2; }
+	@test -n "$(OLD)" -a -n "$(NEW)" || { echo "usage: make update OLD=\"old-file [old-file ...]\" NEW=new-file [PROFILE=profile.ini] [SIGN_CERT=cert.pfx [SIGN_PASS_FILE=file]] [ARCH=x64]" >&2; exit 2; }
 	@ARCH="$(ARCH)" bash scripts/make-update.sh "$(OLD)" "$(NEW)" $(abspath $(BUILD))
 
 fuzz: deps

@@ -15,6 +15,9 @@
 # are called) and its description (PatchDescription). The stamp is NEW's last-write time
 # (local time). Override them with DESCRIPTION="…" and STAMP="YYYY-MM-DD hh:mm:ss".
 #
+# SIGN_CERT=cert.pfx [SIGN_PASS_FILE=file] signs the finished Update.exe with Authenticode
+# and checks the signature (scripts/sign-update.sh: SIGN_TIMESTAMP_URL, SIGN_CA_FILE).
+#
 # Needs `make build` first (BUILD_DIR/bin/patchtool and applier.exe); `make update OLD=…
 # NEW=…` does both. The wizard is built in a Windows build tree of its own
 # (BUILD_DIR/update-win32), so the build's own Update.exe keeps the demo payload.
@@ -53,6 +56,12 @@ done
 [ -x "$profilegen" ] || die "$profilegen is missing: run 'make build' first"
 [ -f "$profile" ] || die "the profile $profile does not exist or is not a file"
 "$profilegen" "$profile" --check || die "the profile $profile cannot be used"
+# A signing that cannot work is refused before the wizard is built.
+if [ -n "${SIGN_CERT:-}" ]; then
+  [ -f "$SIGN_CERT" ] || die "the certificate $SIGN_CERT does not exist or is not a file"
+  [ -z "${SIGN_PASS_FILE:-}" ] || [ -f "$SIGN_PASS_FILE" ] || die "the password file $SIGN_PASS_FILE does not exist or is not a file"
+  command -v osslsigncode >/dev/null || die "osslsigncode is missing (Debian package osslsigncode; make deps)"
+fi
 target_name="$("$profilegen" "$profile" --get PatchTargetName)"
 description="${DESCRIPTION:-$("$profilegen" "$profile" --get PatchDescription)}"
 
@@ -61,7 +70,7 @@ description="${DESCRIPTION:-$("$profilegen" "$profile" --get PatchDescription)}"
 four_gib=$((1 << 32))
 for each_old in "${olds[@]}"; do
   old_size=$(stat -L -c %s "$each_old")
-  [ "$old_size" -lt "$four_gib" ] || die "the old file $each_old is $old_size bytes: the patch format takes files below 4 GiB (4294967296 bytes)"
+  [ "$old_size" -lt "$four_gib" ] || die "the old file is $old_size bytes: the patch format takes files below 4 GiB (4294967296 bytes): $each_old"
 done
 new_size=$(stat -L -c %s "$new")
 [ "$new_size" -lt "$four_gib" ] || die "the new file is $new_size bytes: the patch format takes files below 4 GiB (4294967296 bytes)"
@@ -102,6 +111,13 @@ import sys
 exe, payload = open(sys.argv[1], "rb").read(), open(sys.argv[2], "rb").read()
 sys.exit(0 if payload in exe else 1)
 PY
+
+# Signed last: the signature covers the whole finished wizard.
+if [ -n "${SIGN_CERT:-}" ]; then
+  SIGN_DESCRIPTION="${SIGN_DESCRIPTION:-$("$profilegen" "$profile" --get AppTitle)}" \
+    bash "$repo/scripts/sign-update.sh" "$out/Update.exe" "$SIGN_CERT" ${SIGN_PASS_FILE:+"$SIGN_PASS_FILE"} ||
+    die "Update.exe could not be signed"
+fi
 
 echo
 for each_old in "${olds[@]}"; do
