@@ -4,6 +4,7 @@
 
 #include "core/patch/checksum.h"
 #include "core/patch/engine.h"
+#include "core/patch/heap_block.h"
 #include "core/patch/messages.h"
 #include "core/text/cp932.h"
 
@@ -316,6 +317,23 @@ bool Run::ApplyEntry(uint64_t* body_end) {
     return false;
   }
 
+  // The new contents are rebuilt, and so checked whole, before any file is opened.
+  const std::span<const uint8_t> old =
+      have_old_ ? std::span<const uint8_t>(old_block_.data, old_block_.size) : std::span<const uint8_t>();
+  HeapBlock contents;
+  if (!touch) {
+    switch (RebuildBody(image_, entry_, body, old, &contents)) {
+      case ApplyOutcome::Complete:
+        break;
+      case ApplyOutcome::NoMemory:
+        FileBox(target_, msg::kAllocFailed, BoxOwner::None);
+        return false;
+      default:
+        BrokenDataBox();
+        return false;
+    }
+  }
+
   OutputFile output{};
   if (touch) {
     if (!pf_.OpenExistingForWrite(target_, &output)) {
@@ -331,20 +349,12 @@ bool Run::ApplyEntry(uint64_t* body_end) {
   pf_.SetDialogLine(kLineStatus, line);
 
   PlatformOutput out(pf_, output);
-  const std::span<const uint8_t> old =
-      have_old_ ? std::span<const uint8_t>(old_block_.data, old_block_.size) : std::span<const uint8_t>();
-  switch (ApplyRecords(image_, entry_, old, &out, display)) {
-    case ApplyOutcome::Complete:
-      break;
-    case ApplyOutcome::WriteFailed:
-      FileBox(temp_, msg::kWriteFailed, BoxOwner::None);
-      pf_.CloseOutput(output);
-      return false;
-    case ApplyOutcome::Broken:
-      BrokenDataBox();
-      pf_.CloseOutput(output);
-      return false;
+  if (WriteContents(contents.data(), contents.size(), entry_.new_size, out, display) != ApplyOutcome::Complete) {
+    FileBox(temp_, msg::kWriteFailed, BoxOwner::None);
+    pf_.CloseOutput(output);
+    return false;
   }
+  contents.Allocate(0);  // the checksum below reads the file back
 
   const LocalStamp stamp{static_cast<int16_t>(entry_.stamp_year), static_cast<int8_t>(entry_.stamp_month),
                          static_cast<int8_t>(entry_.stamp_day),   static_cast<int8_t>(entry_.stamp_hour),

@@ -1,15 +1,20 @@
 #pragma once
-// Rebuilding one entry: the entry mode, the records written one write per record
-// straight from the old contents or the patch data, and the whole-percent progress.
-// The engine knows no files and no windows: it writes to a RecordOutput and reports
-// progress to a ProgressDisplay; the applier's run and the tools supply both.
+// Rebuilding one entry: the entry mode, the new contents rebuilt in memory from a body of
+// either format (and so checked whole before anything is written), then written in large
+// chunks with whole-percent progress by bytes written. The engine knows no files and no
+// windows: it writes to a RecordOutput and reports progress to a ProgressDisplay; the
+// applier's run and the tools supply both.
 #include <cstdint>
 #include <span>
 
 #include "core/patch/applier_platform.h"
 #include "core/patch/format.h"
+#include "core/patch/heap_block.h"
 
 namespace patch {
+
+// Bytes per write of the rebuilt contents; messages are dispatched after each.
+constexpr uint32_t kWriteChunk = 64 * 1024;
 
 class RecordOutput {
  public:
@@ -60,14 +65,26 @@ enum class EntryMode : uint8_t {
 // `old_checksum` is used for update entries only; `target` for create-if-missing entries.
 EntryMode DecideEntryMode(const EntryHeader& header, uint32_t old_checksum, FoundKind target);
 
-enum class ApplyOutcome : uint8_t { Complete, WriteFailed, Broken };
+enum class ApplyOutcome : uint8_t { Complete, WriteFailed, Broken, NoMemory };
 
-// Applies (output non-null: write mode) or walks (output null: skip mode) the body of an
-// update or create-if-missing entry. A touch marker has no records. On Complete the bar
-// has been completed to 100 and messages pumped. `old_contents` may be empty; a copy that
-// would read outside it, or any record past the end of the image, gives Broken before
-// that record is written (the run walks the body first, so this only guards).
-// `bytes_out` (optional) receives the sum of the lengths of the records applied.
+// Rebuilds the contents of an update or create-if-missing entry whose body `walked`
+// describes (WalkBody gave Ok; shape Records or Streams) into `out`, which receives
+// walked.total_length bytes. `old_contents` is empty for a create-if-missing entry. Any
+// fault of the body (a copy outside the old contents, a broken stream) gives Broken.
+ApplyOutcome RebuildBody(Image image, const EntryHeader& header, const BodySummary& walked,
+                         std::span<const uint8_t> old_contents, HeapBlock* out);
+
+// Writes rebuilt contents in chunks of kWriteChunk, raising the bar by bytes written
+// (percent of new_size) and dispatching messages after every chunk; completes the bar.
+// `bytes_out` (optional) receives the bytes written so far, also on failure.
+ApplyOutcome WriteContents(const uint8_t* data, uint64_t size, uint32_t new_size, RecordOutput& output,
+                           ProgressDisplay& display, uint64_t* bytes_out = nullptr);
+
+// The whole body in one call: write mode (output non-null) walks, rebuilds and writes;
+// skip mode (output null) walks and raises the bar without reading old contents. A touch
+// marker writes nothing. On Complete the bar has been completed to 100 and messages
+// pumped. Broken (nothing written) for any fault of the body. `bytes_out` (optional)
+// receives the length of the contents applied.
 ApplyOutcome ApplyRecords(Image image, const EntryHeader& header, std::span<const uint8_t> old_contents,
                           RecordOutput* output, ProgressDisplay& display, uint64_t* bytes_out = nullptr);
 

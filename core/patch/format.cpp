@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/patch/format2.h"
+
 namespace patch {
 
 // The magic, each byte less one and kept in writable data: the applier's image must not
@@ -58,7 +60,7 @@ HeaderOutcome ParseEntryHeader(Image image, uint32_t offset, EntryHeader* header
   e.format_major = h[4];
   e.format_minor = h[5];
   e.format_version = e.format_major * 100u + e.format_minor;
-  if (e.format_version > MAX_FORMAT_VERSION) return HeaderOutcome::VersionTooHigh;
+  if (!IsSupportedVersion(e.format_version)) return HeaderOutcome::VersionTooHigh;
   if (uint64_t{offset} + kHeaderFixedSize > size) return HeaderOutcome::Truncated;
   e.flags = h[6];
   e.reserved = h[7];
@@ -133,6 +135,25 @@ BodyOutcome WalkBody(Image image, const EntryHeader& header, const uint32_t* old
   if (BodyIsTouchMarker(image, header)) {
     s.shape = BodyShape::TouchMarker;
     s.end = uint64_t{header.body_offset} + kTouchMarkerSize;
+    *summary = s;
+    return BodyOutcome::Ok;
+  }
+  if (header.format_version == kStreamsFormatVersion) {
+    s.shape = BodyShape::Streams;
+    Body2Layout layout;
+    if (ReadBody2Layout(image, header.body_offset, header.new_size, &layout) != Body2Outcome::Ok) {
+      s.failed_record = header.body_offset;
+      *summary = s;
+      return BodyOutcome::StreamsBroken;
+    }
+    s.end = layout.end;
+    s.total_length = header.new_size;
+    s.literal_bytes = layout.streams[kStreamNew].raw_size;
+    s.transform = layout.transform;
+    for (int i = 0; i < kStreamCount; ++i) {
+      s.raw_sizes[i] = layout.streams[i].raw_size;
+      s.packed_sizes[i] = layout.streams[i].packed_size;
+    }
     *summary = s;
     return BodyOutcome::Ok;
   }

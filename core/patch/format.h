@@ -13,7 +13,14 @@ namespace patch {
 using Image = std::span<const uint8_t>;
 
 constexpr uint32_t SEARCH_START = 20000;  // the applier's own code lies before this offset
-constexpr unsigned MAX_FORMAT_VERSION = 104;
+constexpr unsigned MAX_FORMAT_VERSION = 104;  // of the record-stream format
+constexpr unsigned kStreamsFormatVersion = 200;  // the compressed-streams body
+
+// Versions up to 104 carry a record stream, 200 compressed streams; anything else is
+// from a later applier.
+constexpr bool IsSupportedVersion(unsigned version) {
+  return version <= MAX_FORMAT_VERSION || version == kStreamsFormatVersion;
+}
 constexpr uint32_t kHeaderFixedSize = 31;  // magic .. stamp_second
 constexpr uint16_t kTouchMarker = 0x8000;
 constexpr uint32_t kTouchMarkerSize = 6;
@@ -64,7 +71,7 @@ bool FindPatchData(Image image, uint32_t* entry_offset);
 enum class HeaderOutcome : uint8_t {
   Ok,
   NotAnEntry,      // no "Diff" at the offset
-  VersionTooHigh,  // format_version above MAX_FORMAT_VERSION
+  VersionTooHigh,  // a format_version this reader does not know (IsSupportedVersion)
   Truncated,       // the fixed part or a string runs past the end of the image
 };
 HeaderOutcome ParseEntryHeader(Image image, uint32_t offset, EntryHeader* header);
@@ -82,7 +89,7 @@ struct Record {
 // Reads the record at `position`; false when its bytes do not all lie inside the image.
 bool ReadRecord(Image image, uint64_t position, Record* record);
 
-enum class BodyShape : uint8_t { None, TouchMarker, Records };
+enum class BodyShape : uint8_t { None, TouchMarker, Records, Streams };
 
 // True when the body starts with the touch marker word (needs the word inside the image).
 bool BodyIsTouchMarker(Image image, const EntryHeader& header);
@@ -97,6 +104,7 @@ enum class BodyOutcome : uint8_t {
   RecordPastEnd,     // a record's bytes (or the first word) lie past the end of the image
   CopyOutsideOld,    // a copy record reaches outside the old contents
   CopyWithoutOld,    // a copy record in a create-if-missing entry
+  StreamsBroken,     // a compressed-streams body whose head is malformed or cut
 };
 
 struct BodySummary {
@@ -108,9 +116,14 @@ struct BodySummary {
   uint64_t total_length = 0;    // sum of record lengths (output size)
   uint64_t furthest_copy = 0;   // one past the furthest old byte a copy reads
   uint32_t failed_record = 0;   // position of the record that broke the walk
+  // Compressed-streams bodies: raw and packed size of each stream, and the transform.
+  uint8_t transform = 0;
+  uint32_t raw_sizes[4] = {};
+  uint32_t packed_sizes[4] = {};
 };
 
-// Walks the body without producing anything. `old_size` is the size of the old contents
+// Walks the body without producing anything. A compressed-streams body is only located
+// and its head checked: its records are checked when it is decoded. `old_size` is the size of the old contents
 // when copies must be checked against them, or null when they are not read (skip mode).
 // Open-document and delete entries have no body (shape None, end = body_offset).
 BodyOutcome WalkBody(Image image, const EntryHeader& header, const uint32_t* old_size, BodySummary* summary);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/patch/engine.h"
+#include "core/patch/format2.h"
 #include "core/text/cp932.h"
 
 namespace patch {
@@ -225,26 +226,6 @@ void MemoryPlatform::ShowBox(const char* text, const char* caption, BoxOwner own
 
 void MemoryPlatform::ShellOpen(const char* path) { shell_opened.push_back(path); }
 
-namespace {
-class VectorOutput final : public RecordOutput {
- public:
-  explicit VectorOutput(std::vector<uint8_t>* out) : out_(out) {}
-  bool Write(const uint8_t* data, uint32_t length) override {
-    out_->insert(out_->end(), data, data + length);
-    return true;
-  }
-
- private:
-  std::vector<uint8_t>* out_;
-};
-
-class NoDisplay final : public ProgressDisplay {
- public:
-  void Advance(int) override {}
-  void Pump() override {}
-};
-}  // namespace
-
 bool RebuildEntryInMemory(std::span<const uint8_t> image, const EntryHeader& header,
                           std::span<const uint8_t> old_contents, std::vector<uint8_t>* out, std::string* error) {
   out->clear();
@@ -265,19 +246,54 @@ bool RebuildEntryInMemory(std::span<const uint8_t> image, const EntryHeader& hea
     case BodyOutcome::CopyWithoutOld:
       *error = "a copy record in a create-if-missing entry";
       return false;
+    case BodyOutcome::StreamsBroken:
+      *error = "the head of the compressed streams is malformed or runs past the end of the patch data";
+      return false;
   }
-  if (summary.shape != BodyShape::Records) {
+  if (summary.shape != BodyShape::Records && summary.shape != BodyShape::Streams) {
     *error = "the entry has no record stream";
     return false;
   }
-  out->reserve(summary.total_length);
-  VectorOutput sink(out);
-  NoDisplay display;
-  if (ApplyRecords(image, header, old_contents, &sink, display) != ApplyOutcome::Complete) {
+  if (summary.shape == BodyShape::Streams) {
+    Body2Layout layout;
+    ReadBody2Layout(image, header.body_offset, header.new_size, &layout);  // the walk read it already
+    if (!Body2CanProduce(layout, header.new_size, old_contents.size())) {
+      *error = Body2OutcomeText(Body2Outcome::BadSizes);
+      return false;
+    }
+    out->resize(header.new_size);
+    const Body2Outcome decoded = DecodeBody2(image, header, old_contents, out->data());
+    if (decoded != Body2Outcome::Ok) {
+      out->clear();
+      *error = Body2OutcomeText(decoded);
+      return false;
+    }
+    return true;
+  }
+  HeapBlock contents;
+  if (RebuildBody(image, header, summary, old_contents, &contents) != ApplyOutcome::Complete) {
     *error = "the record stream is broken";
     return false;
   }
+  out->assign(contents.data(), contents.data() + contents.size());
   return true;
+}
+
+const char* Body2OutcomeText(Body2Outcome outcome) {
+  switch (outcome) {
+    case Body2Outcome::Ok: return "no fault";
+    case Body2Outcome::Truncated: return "the compressed streams run past the end of the patch data";
+    case Body2Outcome::UnknownTransform: return "the body names an unknown transform";
+    case Body2Outcome::BadSizes: return "a stream's raw and packed sizes are impossible";
+    case Body2Outcome::StreamCorrupt: return "a compressed stream is corrupt or does not hold its stated size";
+    case Body2Outcome::ControlBroken: return "a control record is malformed or goes past new_size";
+    case Body2Outcome::CopyOutsideOld: return "a copy reaches outside the old file";
+    case Body2Outcome::DifferencesRunOut: return "the difference stream ends before the copies do";
+    case Body2Outcome::NewBytesRunOut: return "the new-byte stream ends before the records do";
+    case Body2Outcome::TrailingData: return "a stream holds bytes that no record uses";
+    case Body2Outcome::NoMemory: return "out of memory";
+  }
+  return "unknown fault";
 }
 
 }  // namespace patch

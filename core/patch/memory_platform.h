@@ -12,6 +12,7 @@
 
 #include "core/patch/applier_platform.h"
 #include "core/patch/format.h"
+#include "core/patch/format2.h"
 
 namespace patch {
 
@@ -108,5 +109,8 @@ class MemoryPlatform : public ApplierPlatform {
 // Declared here because it uses std containers; the applier itself never links it.
 bool RebuildEntryInMemory(std::span<const uint8_t> image, const EntryHeader& header,
                           std::span<const uint8_t> old_contents, std::vector<uint8_t>* out, std::string* error);
+
+// One line on why a compressed-streams body was refused, for tools and test messages.
+const char* Body2OutcomeText(Body2Outcome outcome);
 
 }  // namespace patch

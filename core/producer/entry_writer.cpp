@@ -70,23 +70,20 @@ bool IsValidStamp(const Stamp& s) {
   return s.hour <= 23 && s.minute <= 59 && s.second <= 59;
 }
 
-std::vector<uint8_t> WriteUpdateEntry(std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
-                                      std::span<const Op> ops, const UpdateEntryText& text, const Stamp& stamp,
-                                      EntryStats* stats) {
+void AppendUpdateHeader(std::vector<uint8_t>& bytes, uint8_t format_major, uint8_t format_minor,
+                        std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
+                        const UpdateEntryText& text, const Stamp& stamp) {
   if (old_data.size() >= kFourGiB) throw EntryError("the old file is 4 GiB or larger");
   if (new_data.size() >= kFourGiB) throw EntryError("the new file is 4 GiB or larger");
   if (text.target_name.empty()) throw EntryError("the target name is empty");
   CheckString(text.target_name, "the target name");
   CheckString(text.description, "the description");
   if (!IsValidStamp(stamp)) throw EntryError("the time stamp is not a valid date and time");
-  CheckOps(old_data, new_data, ops);
 
-  std::vector<uint8_t> bytes;
-  bytes.reserve(kFixedHeaderSize + text.target_name.size() + text.description.size() + 3 + 64);
   Out out(bytes);
   out.Bytes(reinterpret_cast<const uint8_t*>("\x44\x69\x66\x66"), 4);  // "Diff" in any execution charset
-  out.U8(kFormatMajor);
-  out.U8(kFormatMinor);
+  out.U8(format_major);
+  out.U8(format_minor);
   out.U8(0);  // flags: an update entry that stops on a mismatch and keeps a backup
   out.U8(0);  // reserved
   out.U32(patch::PatchChecksum(old_data.data(), old_data.size()));
@@ -102,6 +99,16 @@ std::vector<uint8_t> WriteUpdateEntry(std::span<const uint8_t> old_data, std::sp
   out.String(text.target_name);
   out.String(text.description);
   out.String("");  // target_folder: the applier's own folder
+}
+
+std::vector<uint8_t> WriteUpdateEntry(std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
+                                      std::span<const Op> ops, const UpdateEntryText& text, const Stamp& stamp,
+                                      EntryStats* stats) {
+  std::vector<uint8_t> bytes;
+  bytes.reserve(kFixedHeaderSize + text.target_name.size() + text.description.size() + 3 + 64);
+  AppendUpdateHeader(bytes, kFormatMajor, kFormatMinor, old_data, new_data, text, stamp);
+  CheckOps(old_data, new_data, ops);
+  Out out(bytes);
   const size_t header_size = bytes.size();
 
   EntryStats counted;

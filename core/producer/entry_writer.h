@@ -43,6 +43,14 @@ struct EntryStats {
   uint64_t entry_size = 0;
 };
 
+// Appends the header of an update entry of the given format (flags 0, both checksums and
+// sizes, the stamp, the name and description, an empty target folder). Throws EntryError
+// for inputs no entry can carry (sizes of 4 GiB or more, a zero byte in a string, an
+// empty name, an invalid stamp).
+void AppendUpdateHeader(std::vector<uint8_t>& bytes, uint8_t format_major, uint8_t format_minor,
+                        std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
+                        const UpdateEntryText& text, const Stamp& stamp);
+
 // Encodes one update entry that rebuilds `new_data` from `old_data` with `ops`. The entry
 // is complete on its own: written at the end of a file it is also the end of the chain.
 // Throws EntryError when an input cannot be encoded (sizes of 4 GiB or more, a zero byte

@@ -105,7 +105,7 @@ class FaultInjection : public ::testing::Test {
   Bytes touched = Pattern(800, 31);
 
   void SetUp() override {
-    auto add = [&](const char* name, const char* backup, uint32_t seed, uint8_t flags, bool older) {
+    auto add = [&](const char* name, const char* backup, uint32_t seed, uint8_t flags, bool older, bool streams) {
       ProgramFile p;
       p.name = name;
       p.backup = backup;
@@ -115,14 +115,14 @@ class FaultInjection : public ::testing::Test {
       p.new_file[3000] ^= 0x40;
       if (older) p.older_backup = Pattern(50, seed + 100);
       p.deletes_old = (flags & patch::FLAG_NO_BACKUP) || ((flags & patch::FLAG_SKIP_ON_MISMATCH) && older);
-      Entry e = UpdateEntry(p.old_file, p.new_file);
+      Entry e = streams ? StreamsUpdateEntry(p.old_file, p.new_file) : UpdateEntry(p.old_file, p.new_file);
       e.name = name;
       e.flags = flags;
       programs.push_back(p);
       entries.push_back(e);
     };
-    add("Lunder19.exe", "Lunder19.OLD", 1, 0, true);
-    add("data.bin", "data.OLD", 2, patch::FLAG_SKIP_ON_MISMATCH, true);
+    add("Lunder19.exe", "Lunder19.OLD", 1, 0, true, true);  // compressed streams
+    add("data.bin", "data.OLD", 2, patch::FLAG_SKIP_ON_MISMATCH, true, false);
     Entry create = UpdateEntry({}, created);
     create.name = "new.txt";
     create.flags = patch::FLAG_CREATE_IF_MISSING;
@@ -137,7 +137,7 @@ class FaultInjection : public ::testing::Test {
     touch.new_size = 1;
     touch.body = Body().Touch().bytes;
     entries.push_back(touch);
-    add("tool.dll", "tool.OLD", 3, patch::FLAG_NO_BACKUP, false);
+    add("tool.dll", "tool.OLD", 3, patch::FLAG_NO_BACKUP, false, false);
   }
 
   void Install(patch::MemoryPlatform& pf) {

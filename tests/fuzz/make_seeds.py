@@ -23,6 +23,14 @@ seeds = {
     "version_100": k.header(1, 0, **k.crcs) + k.GOOD_BODY,
     "new_size_zero": k.header(old_crc=k.checksum(k.OLD_FILE), new_crc=0) + k.literal(b""),
     "no_backup_skip": k.header(flags=0x03, **k.crcs) + k.GOOD_BODY,
+    "streams_update": k.streams_entry(k.good_streams()),
+    "streams_x86": k.streams_entry(k.good_streams(transform=2)),
+    "streams_with_differences": k.streams_entry(k.good_streams(runs=k.varint(10) + k.varint(3) + k.varint(2987) +
+                                                              k.varint(0), values=b"\x01\x02\xff")),
+    "streams_then_records": k.streams_entry(k.good_streams()) + k.header(old_crc=k.checksum(k.NEW_FILE),
+                                                                       new_size=2) + k.literal(b"ab"),
+    "streams_create": k.header(2, 0, flags=0x20, new_crc=k.checksum(b"hello"), new_size=5, name="new.txt")
+    + k.streams_body(control=k.varint(0) + k.varint(5), new=b"hello"),
 }
 out = os.path.join(HERE, "corpus")
 os.makedirs(out, exist_ok=True)

@@ -70,7 +70,8 @@ case("placement", "magic_cut_at_end", b"\0" * 10 + b"Dif", "old", OWN, "差分�
 
 # Header
 case("header", "version_105", header(1, 5, **crcs) + GOOD_BODY, "old", "この差分データは使用できません", "Error", "none")
-case("header", "version_200", header(2, 0, **crcs) + GOOD_BODY, "old", "この差分データは使用できません", "Error", "none")
+case("header", "version_199", header(1, 99, **crcs) + GOOD_BODY, "old", "この差分データは使用できません", "Error", "none")
+case("header", "version_201", header(2, 1, **crcs) + GOOD_BODY, "old", "この差分データは使用できません", "Error", "none")
 case("header", "fixed_part_cut", good_entry()[:20], "old", *BROKEN, "none")
 case("header", "name_unterminated", good_entry()[:31 + 5], "old", *BROKEN, "none")
 case("header", "folder_unterminated", header(**crcs)[:-1], "old", *BROKEN, "none")
@@ -94,6 +95,83 @@ case("records", "create_entry_with_copy",
 case("records", "empty_copy_in_create_entry",
      header(flags=0x20, new_crc=checksum(NEW_FILE), new_size=len(NEW_FILE)) + literal(NEW_FILE[:1000]) +
      copy(0, 0) + literal(NEW_FILE[1000:]), "none", *BROKEN, "dialog")
+
+# Compressed-streams bodies (format 2.00): control records (copy n from old offset o
+# relative to the previous copy's end, zigzag; then m new bytes), difference runs (zeros,
+# taken values), difference values, new bytes; each stream deflated in the zlib format.
+def varint(v):
+    out = b""
+    while v >= 0x80:
+        out += bytes([(v & 0x7F) | 0x80])
+        v >>= 7
+    return out + bytes([v])
+
+
+def streams_body(control, runs=b"", values=b"", new=b"", transform=1, sizes=None, packed=None):
+    raws = [control, runs, values, new]
+    packs = packed or [zlib.compress(r, 9) if r else b"" for r in raws]
+    head = bytes([transform])
+    for i, (r, p) in enumerate(zip(raws, packs)):
+        raw_size = sizes[i] if sizes and sizes[i] is not None else len(r)
+        head += struct.pack("<II", raw_size, len(p))
+    return head + b"".join(packs)
+
+
+GOOD_CONTROL = varint(1000) + varint(0) + varint(4) + varint(2000) + varint(0) + varint(0)
+GOOD_RUNS = varint(3000) + varint(0)
+
+
+def streams_entry(body, flags=0):
+    return header(2, 0, flags=flags, **crcs) + body
+
+
+def good_streams(**kw):
+    args = dict(control=GOOD_CONTROL, runs=GOOD_RUNS, new=b"NEW!")
+    args.update(kw)
+    return streams_body(**args)
+
+
+case("streams", "head_cut", streams_entry(good_streams()[:20]), "old", *BROKEN, "dialog")
+case("streams", "unknown_transform", streams_entry(good_streams(transform=3)), "old", *BROKEN, "dialog")
+case("streams", "packed_past_end", streams_entry(good_streams()[:-1]), "old", *BROKEN, "dialog")
+corrupt = bytearray(good_streams())
+corrupt[33 + 3] ^= 0x20  # inside the deflated control records
+case("streams", "stream_corrupt", streams_entry(bytes(corrupt)), "old", *BROKEN, "dialog")
+case("streams", "stream_larger_than_stated", streams_entry(good_streams(sizes=[None, None, None, 3])), "old",
+     *BROKEN, "dialog")
+case("streams", "stream_smaller_than_stated", streams_entry(good_streams(sizes=[None, None, None, 5])), "old",
+     *BROKEN, "dialog")
+case("streams", "raw_size_beyond_inflate_ratio", streams_entry(good_streams(sizes=[None, 4000000, None, None])),
+     "old", *BROKEN, "dialog")
+case("streams", "raw_size_without_packed", streams_entry(good_streams(values=b"", sizes=[None, None, 7, None])),
+     "old", *BROKEN, "dialog")
+case("streams", "copy_outside_old",
+     streams_entry(good_streams(control=varint(1000) + varint(0) + varint(4) + varint(2001) + varint(0) + varint(0),
+                                runs=varint(3001) + varint(0))), "old", *BROKEN, "dialog")
+case("streams", "copy_offset_before_old",
+     streams_entry(good_streams(control=varint(1000) + varint(2 * 1001 - 1) + varint(4) + varint(2000) + varint(0) +
+                                varint(0))), "old", *BROKEN, "dialog")
+case("streams", "differences_run_out", streams_entry(good_streams(runs=varint(2999) + varint(0))), "old", *BROKEN,
+     "dialog")
+case("streams", "values_run_out", streams_entry(good_streams(runs=varint(2990) + varint(10), values=b"\x01" * 9)),
+     "old", *BROKEN, "dialog")
+case("streams", "new_bytes_run_out", streams_entry(good_streams(new=b"NEW")), "old", *BROKEN, "dialog")
+case("streams", "control_past_new_size",
+     streams_entry(good_streams(control=varint(1000) + varint(0) + varint(5) + varint(2000) + varint(0) + varint(0),
+                                new=b"NEW!!")), "old", *BROKEN, "dialog")
+case("streams", "control_short_of_new_size", streams_entry(good_streams(control=GOOD_CONTROL[:-3] + varint(0))),
+     "old", *BROKEN, "dialog")
+case("streams", "empty_record", streams_entry(good_streams(control=varint(0) + varint(0) + GOOD_CONTROL)), "old",
+     *BROKEN, "dialog")
+case("streams", "new_bytes_left_over", streams_entry(good_streams(new=b"NEW!?")), "old", *BROKEN, "dialog")
+case("streams", "varint_over_32_bits", streams_entry(good_streams(control=b"\xff\xff\xff\xff\x1f" + GOOD_CONTROL)),
+     "old", *BROKEN, "dialog")
+case("streams", "create_entry_with_copy",
+     header(2, 0, flags=0x20, new_crc=checksum(NEW_FILE), new_size=len(NEW_FILE)) + good_streams(), "none", *BROKEN,
+     "dialog")
+case("streams", "second_entry_of_mixed_chain_broken",
+     good_entry() + header(2, 0, old_crc=checksum(NEW_FILE), new_size=10) + b"\x01", "old", *BROKEN,
+     "dialog")
 
 # Chain
 case("chain", "two_extra_bytes", good_entry() + b"Di", "old", *BROKEN, "dialog")

@@ -165,3 +165,30 @@ TEST_F(MakeCommand, VerifyFailsOnADamagedRecord) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MakeCommand, FormatTwoWritesCompressedStreamsThatInfoAndVerifyRead) {
+  const auto run = Tool({"make", old_path, new_path, "-o", patch_path, "--format", "2", "--stamp", "2008-01-30 16:48:09"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("format 2.00"), std::string::npos) << run.out;
+  EXPECT_EQ(Header(ReadFile(patch_path)).format_version, 200u);
+  const auto info = Tool({"info", patch_path});
+  ASSERT_EQ(info.code, 0) << info.err;
+  for (const char* line : {"200 (2.00", "compressed streams", "control", "difference runs", "difference values",
+                           "new bytes"}) {
+    EXPECT_NE(info.out.find(line), std::string::npos) << line << "\n" << info.out;
+  }
+  EXPECT_NE(Tool({"info", patch_path, "--json"}).out.find("\"streams\": {\"control\": {\"raw\": "), std::string::npos);
+  EXPECT_EQ(Tool({"verify", patch_path, old_path}).code, 0);
+}
+
+TEST_F(MakeCommand, UnknownFormatIsAUsageError) {
+  for (const char* format : {"3", "104", "", "2.0.0"}) {
+    const auto run = Tool({"make", old_path, new_path, "-o", patch_path, "--format", format});
+    EXPECT_EQ(run.code, 2) << format;
+    EXPECT_FALSE(Exists(patch_path)) << format;
+  }
+}
+
+}  // namespace

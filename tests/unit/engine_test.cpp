@@ -1,4 +1,5 @@
-// Rebuilding an entry: entry mode, one write per record, whole-percent progress.
+// Rebuilding an entry: entry mode, contents rebuilt whole and written in chunks,
+// whole-percent progress.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -107,7 +108,7 @@ TEST(EntryMode, DecidedByKindChecksumAndFlags) {
 
 // ---- Applying records ----
 
-TEST(ApplyRecords, OneWritePerRecordStraightFromOldOrPatchData) {
+TEST(ApplyRecords, RebuiltWholeThenWrittenInChunks) {
   const Bytes old_file = Pattern(100000, 1);
   Entry e;
   e.body = Body().Copy(32767, 0).Literal("new!").Copy(10, 99990).Copy(32767, 1).bytes;
@@ -116,7 +117,7 @@ TEST(ApplyRecords, OneWritePerRecordStraightFromOldOrPatchData) {
   Recorder r;
   uint64_t bytes_out = 0;
   ASSERT_EQ(Apply(a, old_file, r, true, &bytes_out), ApplyOutcome::Complete);
-  EXPECT_EQ(r.write_lengths, (std::vector<uint32_t>{32767, 4, 10, 32767}));
+  EXPECT_EQ(r.write_lengths, (std::vector<uint32_t>{patch::kWriteChunk, 32767 + 4 + 10 + 32767 - patch::kWriteChunk}));
   Bytes expected(old_file.begin(), old_file.begin() + 32767);
   for (char c : std::string("new!")) expected.push_back(static_cast<uint8_t>(c));
   expected.insert(expected.end(), old_file.begin() + 99990, old_file.end());
@@ -124,7 +125,7 @@ TEST(ApplyRecords, OneWritePerRecordStraightFromOldOrPatchData) {
   EXPECT_EQ(r.out, expected);
   EXPECT_EQ(bytes_out, expected.size());
   EXPECT_EQ(r.advances.size(), 100u);
-  EXPECT_GE(r.pumps, 5);  // after every record and after the bar
+  EXPECT_EQ(r.pumps, 3);  // after every chunk and after the bar
 }
 
 TEST(ApplyRecords, ZeroLengthRecordsWriteNothingAndLeaveTheBar) {
@@ -135,7 +136,7 @@ TEST(ApplyRecords, ZeroLengthRecordsWriteNothingAndLeaveTheBar) {
   Recorder r;
   ASSERT_EQ(Apply(a, {}, r), ApplyOutcome::Complete);
   EXPECT_EQ(r.write_lengths, std::vector<uint32_t>{3});
-  EXPECT_EQ(r.pumps, 4);  // three records and the completion; the bar moved only with "abc"
+  EXPECT_EQ(r.pumps, 2);  // one chunk and the completion
 }
 
 TEST(ApplyRecords, OvershootProducesTheLongerFile) {
@@ -174,15 +175,17 @@ TEST(ApplyRecords, SkipModeCountsButWritesNothing) {
   EXPECT_EQ(r.advances[74], 75);
 }
 
-TEST(ApplyRecords, WriteFailureStopsAtThatRecord) {
+TEST(ApplyRecords, WriteFailureStopsAtThatChunk) {
   Entry e;
-  e.new_size = 6;
-  e.body = Body().Literal("ab").Literal("cd").Literal("ef").bytes;
+  e.new_size = patch::kWriteChunk + 6;
+  e.body = Body().Literal(Bytes(32767, 1)).Literal(Bytes(32767, 2)).Literal("abcdefgh").bytes;
   const Applied a = Prepare(e);
   Recorder r;
   r.fail_at_write = 1;
-  EXPECT_EQ(Apply(a, {}, r), ApplyOutcome::WriteFailed);
-  EXPECT_EQ(r.out.size(), 2u);
+  uint64_t bytes_out = 0;
+  EXPECT_EQ(Apply(a, {}, r, true, &bytes_out), ApplyOutcome::WriteFailed);
+  EXPECT_EQ(r.out.size(), patch::kWriteChunk);
+  EXPECT_EQ(bytes_out, patch::kWriteChunk);
 }
 
 TEST(ApplyRecords, CopyOutsideOldContentsIsNeverRead) {
@@ -193,7 +196,7 @@ TEST(ApplyRecords, CopyOutsideOldContentsIsNeverRead) {
   const Applied a = Prepare(e);
   Recorder r;
   EXPECT_EQ(Apply(a, old_file, r), ApplyOutcome::Broken);
-  EXPECT_EQ(r.write_lengths, std::vector<uint32_t>{1});
+  EXPECT_TRUE(r.write_lengths.empty());  // the body is rebuilt whole before the first write
 }
 
 TEST(ApplyRecords, StreamShortAtTheEndIsBroken) {
@@ -235,7 +238,7 @@ TEST(CarriedShape, RebuildsTheNewFileExactly) {
 
   Recorder r;
   ASSERT_EQ(Apply(a, c.old_file, r), ApplyOutcome::Complete);
-  EXPECT_EQ(r.write_lengths.size(), 693u);
+  EXPECT_EQ(r.write_lengths.size(), (5189120u + patch::kWriteChunk - 1) / patch::kWriteChunk);
   EXPECT_TRUE(r.out == c.new_file);
   EXPECT_EQ(Crc(r.out), a.header.new_crc);
   EXPECT_EQ(r.advances.size(), 100u);

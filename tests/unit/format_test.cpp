@@ -107,14 +107,15 @@ TEST(Header, ReadsEveryFieldOfTheCarriedEntry) {
             std::vector<int>({12, 31, 23, 59, 58}));
 }
 
-TEST(Header, VersionsUpTo104AreAcceptedAndOnlyFrom101WithAFolder) {
+TEST(Header, VersionsUpTo104And200AreAcceptedAndOnlyFrom101WithAFolder) {
   struct Case {
     uint8_t major, minor;
     patch::HeaderOutcome outcome;
     bool folder;
   } cases[] = {{0, 99, patch::HeaderOutcome::Ok, false},          {1, 0, patch::HeaderOutcome::Ok, false},
                {1, 1, patch::HeaderOutcome::Ok, true},            {1, 4, patch::HeaderOutcome::Ok, true},
-               {1, 5, patch::HeaderOutcome::VersionTooHigh, false}, {2, 0, patch::HeaderOutcome::VersionTooHigh, false},
+               {1, 5, patch::HeaderOutcome::VersionTooHigh, false}, {2, 0, patch::HeaderOutcome::Ok, true},
+               {1, 99, patch::HeaderOutcome::VersionTooHigh, false}, {2, 1, patch::HeaderOutcome::VersionTooHigh, false},
                {0, 255, patch::HeaderOutcome::VersionTooHigh, false}};
   for (const Case& c : cases) {
     Entry e;

@@ -2,12 +2,16 @@
 // Hand-made patch data for tests: entries are written byte by byte here, independently
 // of any producer, so the reader is checked against the format and not against itself.
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <zlib.h>
 
+#include <zlib.h>
+
 #include "core/patch/format.h"
+#include "core/patch/format2.h"
 
 namespace patchtest {
 
@@ -124,6 +128,87 @@ inline Entry UpdateEntry(const Bytes& old_file, const Bytes& new_file) {
   if (new_file.empty()) body.Literal(Bytes{});  // the stream reads one record even for 0 bytes
   e.body = body.bytes;
   return e;
+}
+
+inline void Varint(Bytes& b, uint32_t v) {
+  for (; v >= 0x80; v >>= 7) b.push_back(static_cast<uint8_t>(v | 0x80));
+  b.push_back(static_cast<uint8_t>(v));
+}
+inline uint32_t Zigzag(int32_t v) { return (static_cast<uint32_t>(v) << 1) ^ static_cast<uint32_t>(v >> 31); }
+
+// The four raw streams of a compressed-streams body (format 2.00), written with the
+// format's own rules and deflated with zlib.
+struct Streams {
+  Bytes control, runs, values, fresh;
+  uint8_t transform = patch::kTransformNone;
+  Streams& Copy(uint32_t n, int32_t delta, uint32_t m) {
+    Varint(control, n);
+    if (n > 0) Varint(control, Zigzag(delta));
+    Varint(control, m);
+    return *this;
+  }
+  Streams& Run(uint32_t zeros, const Bytes& taken) {
+    Varint(runs, zeros);
+    Varint(runs, static_cast<uint32_t>(taken.size()));
+    values.insert(values.end(), taken.begin(), taken.end());
+    return *this;
+  }
+  Streams& New(const std::string& s) {
+    fresh.insert(fresh.end(), s.begin(), s.end());
+    return *this;
+  }
+  Bytes Body() const {
+    Bytes body{transform};
+    Bytes packed;
+    for (const Bytes* raw : {&control, &runs, &values, &fresh}) {
+      Bytes p;
+      if (!raw->empty()) {
+        uLongf n = compressBound(static_cast<uLong>(raw->size()));
+        p.resize(n);
+        if (compress2(p.data(), &n, raw->data(), static_cast<uLong>(raw->size()), 9) != Z_OK) std::abort();
+        p.resize(n);
+      }
+      Put32(body, static_cast<uint32_t>(raw->size()));
+      Put32(body, static_cast<uint32_t>(p.size()));
+      packed.insert(packed.end(), p.begin(), p.end());
+    }
+    body.insert(body.end(), packed.begin(), packed.end());
+    return body;
+  }
+};
+
+inline Entry StreamsEntry(const Bytes& old_file, const Bytes& new_file, const Bytes& body) {
+  Entry e;
+  e.major = 2;
+  e.minor = 0;
+  e.old_crc = Crc(old_file);
+  e.new_crc = Crc(new_file);
+  e.old_size = static_cast<uint32_t>(old_file.size());
+  e.new_size = static_cast<uint32_t>(new_file.size());
+  e.body = body;
+  return e;
+}
+
+// A 2.00 update entry written the plainest way: one copy of the common length from offset
+// 0 with every difference spelled out, then the rest of `new_file` as new bytes.
+inline Entry StreamsUpdateEntry(const Bytes& old_file, const Bytes& new_file) {
+  const size_t common = old_file.size() < new_file.size() ? old_file.size() : new_file.size();
+  Streams s;
+  s.Copy(static_cast<uint32_t>(common), 0, static_cast<uint32_t>(new_file.size() - common));
+  uint32_t zeros = 0;
+  for (size_t i = 0; i < common; ++i) {
+    const uint8_t d = static_cast<uint8_t>(new_file[i] - old_file[i]);
+    if (d == 0) {
+      ++zeros;
+      continue;
+    }
+    s.Run(zeros, {d});
+    zeros = 0;
+  }
+  if (zeros > 0) s.Run(zeros, {});
+  s.fresh.assign(new_file.begin() + common, new_file.end());
+  if (new_file.empty()) s = Streams();  // an empty file has empty streams
+  return StreamsEntry(old_file, new_file, s.Body());
 }
 
 inline Bytes Pattern(size_t size, uint32_t seed) {

@@ -40,8 +40,8 @@ Chain ReadChain(patch::Image image, uint32_t first_offset) {
         return chain;
       case patch::HeaderOutcome::VersionTooHigh:
         chain.error = "entry at " + At(offset) + ": format_version " +
-                      std::to_string(image[offset + 4] * 100u + image[offset + 5]) + " is above " +
-                      std::to_string(patch::MAX_FORMAT_VERSION);
+                      std::to_string(image[offset + 4] * 100u + image[offset + 5]) + " is not one this applier reads (up to " +
+                      std::to_string(patch::MAX_FORMAT_VERSION) + ", or " + std::to_string(patch::kStreamsFormatVersion) + ")";
         return chain;
       case patch::HeaderOutcome::Truncated:
         chain.error = "entry at " + At(offset) + ": the header runs past the end of the data";
@@ -62,6 +62,10 @@ Chain ReadChain(patch::Image image, uint32_t first_offset) {
         return chain;
       case patch::BodyOutcome::CopyOutsideOld:
         chain.error = "entry at " + At(offset) + ": the copy record at " + At(failed) + " reaches outside the old file";
+        return chain;
+      case patch::BodyOutcome::StreamsBroken:
+        chain.error = "entry at " + At(offset) + ": the head of its compressed streams is malformed or runs past the "
+                      "end of the data";
         return chain;
       case patch::BodyOutcome::CopyWithoutOld:
         chain.error = "entry at " + At(offset) + ": the create-if-missing entry has a copy record at " + At(failed) +

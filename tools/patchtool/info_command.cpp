@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "core/patch/format2.h"
 #include "tools/patchtool/arguments.h"
 #include "tools/patchtool/chain_reader.h"
 #include "tools/patchtool/cp932_convert.h"
@@ -28,8 +29,16 @@ const char* ShapeName(patch::BodyShape shape) {
     case patch::BodyShape::None: return "none";
     case patch::BodyShape::TouchMarker: return "touch-marker";
     case patch::BodyShape::Records: return "records";
+    case patch::BodyShape::Streams: return "streams";
   }
   return "unknown";
+}
+
+const char* const kStreamNames[4] = {"control", "difference runs", "difference values", "new bytes"};
+const char* const kStreamKeys[4] = {"control", "runs", "values", "new_bytes"};
+
+const char* FormatName(const patch::EntryHeader& h) {
+  return h.format_version == patch::kStreamsFormatVersion ? "2.00 (compressed streams)" : "1.04 (record stream)";
 }
 
 std::string Json(std::string_view s) {
@@ -73,7 +82,7 @@ void PrintText(std::ostream& out, const std::string& file, const Chain& chain, u
     const patch::EntryHeader& h = chain.entries[i].header;
     const patch::BodySummary& b = chain.entries[i].body;
     out << "entry " << (i + 1) << " at offset " << h.offset << "\n";
-    out << "  format_version  " << h.format_version << "\n";
+    out << "  format_version  " << h.format_version << " (" << FormatName(h) << ")\n";
     out << "  flags           " << Hex8(h.flags) << " (" << FlagNames(h.flags) << ")\n";
     out << "  kind            " << KindName(h.kind) << "\n";
     out << "  old_crc         " << Hex32(h.old_crc) << "\n";
@@ -95,6 +104,17 @@ void PrintText(std::ostream& out, const std::string& file, const Chain& chain, u
         out << "  body            " << (b.copy_records + b.literal_records) << " records (" << b.copy_records
             << " copy, " << b.literal_records << " literal), " << b.literal_bytes << " literal bytes, total length "
             << b.total_length << ", " << (b.end - h.body_offset) << " bytes from offset " << h.body_offset << "\n";
+        break;
+      case patch::BodyShape::Streams:
+        out << "  body            compressed streams, " << (b.end - h.body_offset) << " bytes from offset "
+            << h.body_offset << (b.transform == patch::kTransformX86Branches ? ", x86 branch transform" : "")
+            << "\n";
+        for (int s = 0; s < 4; ++s) {
+          char line[96];
+          std::snprintf(line, sizeof line, "    %-18s %10u bytes, packed %10u\n", kStreamNames[s], b.raw_sizes[s],
+                        b.packed_sizes[s]);
+          out << line;
+        }
         break;
     }
   }
@@ -141,7 +161,16 @@ void PrintJson(std::ostream& out, const std::string& file, const Chain& chain, u
     out << "      \"body\": {\"shape\": " << Json(ShapeName(b.shape)) << ", \"offset\": " << h.body_offset
         << ", \"end\": " << b.end << ", \"records\": " << (b.copy_records + b.literal_records)
         << ", \"copy_records\": " << b.copy_records << ", \"literal_records\": " << b.literal_records
-        << ", \"literal_bytes\": " << b.literal_bytes << ", \"total_length\": " << b.total_length << "}\n";
+        << ", \"literal_bytes\": " << b.literal_bytes << ", \"total_length\": " << b.total_length;
+    if (b.shape == patch::BodyShape::Streams) {
+      out << ", \"transform\": " << unsigned{b.transform} << ", \"streams\": {";
+      for (int s = 0; s < 4; ++s) {
+        out << (s ? ", " : "") << Json(kStreamKeys[s]) << ": {\"raw\": " << b.raw_sizes[s]
+            << ", \"packed\": " << b.packed_sizes[s] << "}";
+      }
+      out << "}";
+    }
+    out << "}\n";
     out << "    }";
   }
   out << (chain.entries.empty() ? "" : "\n  ") << "],\n  \"chain\": "

@@ -6,6 +6,7 @@
 
 #include "core/patch/applier_run.h"
 #include "core/producer/entry_writer.h"
+#include "core/producer/streams_entry.h"
 #include "core/text/cp932.h"
 #include "tools/patchtool/arguments.h"
 #include "tools/patchtool/chain_reader.h"
@@ -67,13 +68,19 @@ double MonotonicSeconds() {
 }  // namespace
 
 int RunMake(const std::vector<std::string>& args, std::ostream& out) {
-  const Arguments parsed(args, OptionSpec{{"-o", "--output", "--name", "--description", "--stamp"}, {}});
+  const Arguments parsed(args, OptionSpec{{"-o", "--output", "--name", "--description", "--stamp", "--format"}, {}});
   const char* usage =
-      "patchtool make OLD NEW -o PATCH [--name NAME] [--description TEXT] [--stamp \"YYYY-MM-DD hh:mm:ss\"]";
+      "patchtool make OLD NEW -o PATCH [--name NAME] [--description TEXT] [--stamp \"YYYY-MM-DD hh:mm:ss\"] "
+      "[--format 1|2]";
   parsed.ExpectPositional(2, usage);
   const auto output = parsed.value("-o") ? parsed.value("-o") : parsed.value("--output");
   if (!output) throw UsageError(std::string("missing -o PATCH; usage: ") + usage);
   if (parsed.value("-o") && parsed.value("--output")) throw UsageError("give -o or --output, not both");
+  const std::string format = parsed.value("--format").value_or("1");
+  if (format != "1" && format != "1.04" && format != "2" && format != "2.00") {
+    throw UsageError("--format " + format + " is not a format; give 1 (1.04, the default) or 2 (2.00)");
+  }
+  const bool streams = format[0] == '2';
   const std::string& old_path = parsed.positional()[0];
   const std::string& new_path = parsed.positional()[1];
 
@@ -107,10 +114,15 @@ int RunMake(const std::vector<std::string>& args, std::ostream& out) {
   // <chrono> cannot be compiled with the code page 932 execution charset (its "µs").
   const double started = MonotonicSeconds();
   producer::EntryStats stats;
+  producer::StreamsStats streams_stats;
   Bytes entry;
   try {
-    const auto matcher = producer::MakeHashMatcher();
-    entry = producer::MakeUpdateEntry(*matcher, old_data, new_data, text, stamp, &stats);
+    if (streams) {
+      entry = producer::MakeStreamsEntry(old_data, new_data, text, stamp, {}, &streams_stats);
+    } else {
+      const auto matcher = producer::MakeHashMatcher();
+      entry = producer::MakeUpdateEntry(*matcher, old_data, new_data, text, stamp, &stats);
+    }
   } catch (const producer::EntryError& e) {
     throw ToolError(e.what());
   }
@@ -127,10 +139,16 @@ int RunMake(const std::vector<std::string>& args, std::ostream& out) {
   WriteWholeFile(*output, entry);
   char timing[32];
   std::snprintf(timing, sizeof timing, "%.3f", seconds);
-  out << *output << ": " << entry.size() << " bytes; " << new_path << " (" << new_data.size() << " bytes) from "
-      << old_path << " (" << old_data.size() << " bytes); " << (stats.copy_records + stats.literal_records)
-      << " records (" << stats.copy_records << " copy, " << stats.literal_records << " literal), "
-      << stats.literal_bytes << " literal bytes; stamp "
+  out << *output << ": " << entry.size() << " bytes, format " << (streams ? "2.00" : "1.04") << "; " << new_path
+      << " (" << new_data.size() << " bytes) from " << old_path << " (" << old_data.size() << " bytes); ";
+  if (streams) {
+    out << streams_stats.blocks << " blocks, " << streams_stats.raw_sizes[3] << " new bytes"
+        << (streams_stats.transform == 2 ? ", x86 branch transform" : "") << "; stamp ";
+  } else {
+    out << (stats.copy_records + stats.literal_records) << " records (" << stats.copy_records << " copy, "
+        << stats.literal_records << " literal), " << stats.literal_bytes << " literal bytes; stamp ";
+  }
+  out
       << StampText(stamp.year, stamp.month, stamp.day, stamp.hour, stamp.minute, stamp.second) << "; matched in "
       << timing << " s\n";
   return kExitOk;

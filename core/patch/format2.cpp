@@ -1,0 +1,234 @@
+#include "core/patch/format2.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+#include "core/patch/heap_block.h"
+
+namespace patch {
+namespace {
+
+uint32_t Read32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+void Write32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Reads unsigned LEB128 numbers of at most 32 bits from one decoded stream.
+class Cursor {
+ public:
+  Cursor(const uint8_t* data, uint64_t size) : p_(data), end_(data + size) {}
+  bool Varint(uint32_t* value) {
+    uint32_t v = 0;
+    for (int shift = 0; shift < 35; shift += 7) {
+      if (p_ == end_) return false;
+      const uint8_t b = *p_++;
+      if (shift == 28 && b > 0x0F) return false;  // more than 32 bits
+      v |= uint32_t{b & 0x7Fu} << shift;
+      if ((b & 0x80) == 0) {
+        *value = v;
+        return true;
+      }
+    }
+    return false;
+  }
+  const uint8_t* Take(uint32_t n) {
+    if (static_cast<uint64_t>(end_ - p_) < n) return nullptr;
+    const uint8_t* at = p_;
+    p_ += n;
+    return at;
+  }
+  bool AtEnd() const { return p_ == end_; }
+
+ private:
+  const uint8_t* p_;
+  const uint8_t* end_;
+};
+
+// Largest raw size a valid body can give each stream, from new_size: a control record
+// produces at least one byte in at most 15 bytes, a pair of runs covers at least one
+// copied byte in at most 10, and values and new bytes are bytes of the output.
+uint64_t RawLimit(int stream, uint32_t new_size) {
+  switch (stream) {
+    case kStreamControl: return uint64_t{new_size} * 15;
+    case kStreamRuns: return uint64_t{new_size} * 10;
+    default: return new_size;
+  }
+}
+
+bool Inflate(const uint8_t* packed, uint32_t packed_size, uint8_t* out, uint32_t raw_size) {
+  z_stream z;
+  std::memset(&z, 0, sizeof z);
+  if (inflateInit(&z) != Z_OK) return false;
+  z.next_in = const_cast<Bytef*>(packed);
+  z.avail_in = packed_size;
+  z.next_out = out;
+  z.avail_out = raw_size;
+  const int result = inflate(&z, Z_FINISH);
+  const bool exact = result == Z_STREAM_END && z.avail_in == 0 && z.avail_out == 0;
+  inflateEnd(&z);
+  return exact;
+}
+
+// The difference runs and values, consumed in order across all copies.
+class Differences {
+ public:
+  Differences(Cursor runs, Cursor values) : runs_(runs), values_(values) {}
+
+  // out[i] = from[i] + difference, for `n` bytes.
+  Body2Outcome Apply(const uint8_t* from, uint8_t* out, uint32_t n) {
+    while (n > 0) {
+      if (zeros_ == 0 && takes_ == 0) {
+        if (!runs_.Varint(&zeros_) || !runs_.Varint(&takes_)) return Body2Outcome::DifferencesRunOut;
+        if (zeros_ == 0 && takes_ == 0) return Body2Outcome::ControlBroken;
+      }
+      if (zeros_ > 0) {
+        const uint32_t k = zeros_ < n ? zeros_ : n;
+        std::memcpy(out, from, k);
+        zeros_ -= k, n -= k, out += k, from += k;
+        continue;
+      }
+      const uint32_t k = takes_ < n ? takes_ : n;
+      const uint8_t* add = values_.Take(k);
+      if (add == nullptr) return Body2Outcome::DifferencesRunOut;
+      for (uint32_t i = 0; i < k; ++i) out[i] = static_cast<uint8_t>(from[i] + add[i]);
+      takes_ -= k, n -= k, out += k, from += k;
+    }
+    return Body2Outcome::Ok;
+  }
+  bool Exhausted() const { return zeros_ == 0 && takes_ == 0 && runs_.AtEnd() && values_.AtEnd(); }
+
+ private:
+  Cursor runs_, values_;
+  uint32_t zeros_ = 0, takes_ = 0;
+};
+
+Body2Outcome RunControls(const EntryHeader& header, std::span<const uint8_t> old, Cursor control,
+                         Differences& diff, Cursor fresh, uint8_t* out) {
+  const uint32_t new_size = header.new_size;
+  uint32_t pos = 0;
+  uint32_t copy_end = 0;
+  while (pos < new_size) {
+    uint32_t n = 0, m = 0;
+    if (!control.Varint(&n)) return Body2Outcome::ControlBroken;
+    if (n > new_size - pos) return Body2Outcome::ControlBroken;
+    if (n > 0) {
+      uint32_t zigzag = 0;
+      if (!control.Varint(&zigzag)) return Body2Outcome::ControlBroken;
+      const uint32_t delta = (zigzag >> 1) ^ (0u - (zigzag & 1));
+      const uint32_t from = copy_end + delta;  // modulo 2^32
+      if (uint64_t{from} + n > old.size()) return Body2Outcome::CopyOutsideOld;
+      const Body2Outcome applied = diff.Apply(old.data() + from, out + pos, n);
+      if (applied != Body2Outcome::Ok) return applied;
+      pos += n;
+      copy_end = from + n;
+    }
+    if (!control.Varint(&m)) return Body2Outcome::ControlBroken;
+    if (n == 0 && m == 0) return Body2Outcome::ControlBroken;
+    if (m > new_size - pos) return Body2Outcome::ControlBroken;
+    if (m > 0) {
+      const uint8_t* bytes = fresh.Take(m);
+      if (bytes == nullptr) return Body2Outcome::NewBytesRunOut;
+      std::memcpy(out + pos, bytes, m);
+      pos += m;
+    }
+  }
+  if (!control.AtEnd() || !diff.Exhausted() || !fresh.AtEnd()) return Body2Outcome::TrailingData;
+  return Body2Outcome::Ok;
+}
+
+// Conversion of the four bytes after an E8/E9 opcode. Only targets within 16 MiB either
+// way (top byte 00 or FF) are converted, and the result is kept in that same range, so
+// the decoder can tell converted values by the same test.
+template <bool kEncode>
+void X86Branches(uint8_t* data, uint64_t size) {
+  if (size < 5) return;
+  for (uint64_t i = 0; i + 5 <= size;) {
+    if ((data[i] & 0xFE) != 0xE8) {
+      ++i;
+      continue;
+    }
+    const uint8_t top = data[i + 4];
+    if (top == 0x00 || top == 0xFF) {
+      const uint32_t here = static_cast<uint32_t>(i + 5);
+      uint32_t v = Read32(data + i + 1);
+      v = kEncode ? v + here : v - here;
+      v = (v & 0x01000000u) ? (v | 0xFF000000u) : (v & 0x00FFFFFFu);  // sign-extend bit 24
+      Write32(data + i + 1, v);
+    }
+    i += 5;
+  }
+}
+
+}  // namespace
+
+void X86BranchesEncode(uint8_t* data, uint64_t size) { X86Branches<true>(data, size); }
+void X86BranchesDecode(uint8_t* data, uint64_t size) { X86Branches<false>(data, size); }
+
+Body2Outcome ReadBody2Layout(Image image, uint32_t body_offset, uint32_t new_size, Body2Layout* layout) {
+  if (uint64_t{body_offset} + kBody2HeadSize > image.size()) return Body2Outcome::Truncated;
+  const uint8_t* head = image.data() + body_offset;
+  Body2Layout l;
+  l.transform = head[0];
+  if (l.transform != kTransformNone && l.transform != kTransformX86Branches) return Body2Outcome::UnknownTransform;
+  uint64_t pos = uint64_t{body_offset} + kBody2HeadSize;
+  for (int s = 0; s < kStreamCount; ++s) {
+    PackedStream& p = l.streams[s];
+    p.raw_size = Read32(head + 1 + 8 * s);
+    p.packed_size = Read32(head + 5 + 8 * s);
+    if ((p.raw_size == 0) != (p.packed_size == 0)) return Body2Outcome::BadSizes;
+    if (p.raw_size > RawLimit(s, new_size) || p.raw_size > uint64_t{p.packed_size} * kMaxInflateRatio) {
+      return Body2Outcome::BadSizes;
+    }
+    if (pos + p.packed_size > image.size()) return Body2Outcome::Truncated;
+    p.offset = static_cast<uint32_t>(pos);
+    pos += p.packed_size;
+  }
+  l.end = pos;
+  *layout = l;
+  return Body2Outcome::Ok;
+}
+
+bool Body2CanProduce(const Body2Layout& layout, uint32_t new_size, uint64_t old_size) {
+  const uint64_t copies = layout.streams[kStreamControl].raw_size / 3;
+  return new_size <= layout.streams[kStreamNew].raw_size + copies * old_size;
+}
+
+Body2Outcome DecodeBody2(Image image, const EntryHeader& header, std::span<const uint8_t> old_contents,
+                         uint8_t* out) {
+  Body2Layout layout;
+  const Body2Outcome read = ReadBody2Layout(image, header.body_offset, header.new_size, &layout);
+  if (read != Body2Outcome::Ok) return read;
+  if (!Body2CanProduce(layout, header.new_size, old_contents.size())) return Body2Outcome::BadSizes;
+
+  HeapBlock raw[kStreamCount];
+  for (int s = 0; s < kStreamCount; ++s) {
+    const PackedStream& p = layout.streams[s];
+    if (p.raw_size == 0) continue;
+    if (!raw[s].Allocate(p.raw_size)) return Body2Outcome::NoMemory;
+    if (!Inflate(image.data() + p.offset, p.packed_size, raw[s].data(), p.raw_size)) {
+      return Body2Outcome::StreamCorrupt;
+    }
+  }
+  auto cursor = [&](int s) { return Cursor(raw[s].data(), layout.streams[s].raw_size); };
+
+  // Copies read the old contents as the transform saw them.
+  std::span<const uint8_t> old = old_contents;
+  HeapBlock transformed;
+  if (layout.transform == kTransformX86Branches && !old_contents.empty()) {
+    if (!transformed.Allocate(old_contents.size())) return Body2Outcome::NoMemory;
+    std::memcpy(transformed.data(), old_contents.data(), old_contents.size());
+    X86BranchesEncode(transformed.data(), transformed.size());
+    old = std::span<const uint8_t>(transformed.data(), old_contents.size());
+  }
+
+  Differences diff(cursor(kStreamRuns), cursor(kStreamValues));
+  const Body2Outcome ran = RunControls(header, old, cursor(kStreamControl), diff, cursor(kStreamNew), out);
+  if (ran != Body2Outcome::Ok) return ran;
+  if (layout.transform == kTransformX86Branches) X86BranchesDecode(out, header.new_size);
+  return Body2Outcome::Ok;
+}
+
+}  // namespace patch

@@ -1,0 +1,45 @@
+#pragma once
+// Encoding an update entry of the compressed-streams format (2.00): the 1.04 header with
+// format 2.0, then a body of four separately deflated streams (control records,
+// difference runs, difference values, new bytes) built from approximate matches.
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "core/producer/approx_matcher.h"
+#include "core/producer/entry_writer.h"
+
+namespace producer {
+
+struct StreamsOptions {
+  ApproxOptions matching;
+  // Zero runs of the difference this short between changed bytes are sent as values
+  // instead of ending the run: fewer, longer runs compress better.
+  uint32_t merge_zero_gap = 0;
+  enum class Transform : uint8_t { Auto, None, X86Branches } transform = Transform::Auto;
+};
+
+struct StreamsStats {
+  uint8_t transform = 0;
+  uint32_t blocks = 0;
+  uint32_t raw_sizes[4] = {};
+  uint32_t packed_sizes[4] = {};
+  uint64_t entry_size = 0;
+};
+
+// Throws EntryError for inputs no entry can carry (see AppendUpdateHeader).
+std::vector<uint8_t> MakeStreamsEntry(std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
+                                      const UpdateEntryText& text, const Stamp& stamp,
+                                      const StreamsOptions& options = {}, StreamsStats* stats = nullptr);
+
+// The body alone for given blocks over (already transformed) contents; `transform` is the
+// leading byte to record. For tests and for measuring layouts.
+std::vector<uint8_t> EncodeStreamsBody(std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
+                                       std::span<const ApproxBlock> blocks, uint8_t transform,
+                                       uint32_t merge_zero_gap, StreamsStats* stats = nullptr);
+
+// The smaller of libdeflate at its highest level and zlib at level 9, both in the zlib
+// format that the applier's inflate reads.
+std::vector<uint8_t> DeflateSmallest(std::span<const uint8_t> data);
+
+}  // namespace producer
