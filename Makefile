@@ -64,5 +64,15 @@ update: build
 fuzz: deps
 	@bash tests/fuzz/run-fuzzer.sh $(or $(FUZZ_SECONDS),600) $(abspath $(BUILD))/fuzz
 
+# Line and branch coverage of core/ and tools/ by every test that needs no Wine.
+coverage: deps
+	@bash scripts/coverage.sh $(abspath $(BUILD))/coverage $(JOBS)
+
+# The one-line mutations of tests/mutants/mutations.tsv, each on a copy of the sources;
+# lists the survivors. MUTANTS_ARGS="--from HEAD" takes the committed sources.
+mutants: deps
+	@python3 scripts/mutants.py $(abspath $(BUILD))/mutants --jobs $(JOBS) $(MUTANTS_ARGS)
+.PHONY: coverage mutants
+
 clean:
 	rm -rf $(BUILD)

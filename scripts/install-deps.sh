@@ -4,7 +4,7 @@
 set -euo pipefail
 
 native=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libdivsufsort-dev
-        clang libclang-rt-14-dev python3 osslsigncode openssl)
+        clang libclang-rt-14-dev python3 osslsigncode openssl gcovr)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64 wine wine32:i386 wine64 xvfb imagemagick fonts-ipafont-gothic fonts-wine locales)
 
 # Only for `make bench-producer` (scripts/bench-producer.sh): the tools it compares with.
