@@ -58,8 +58,8 @@ demo: build
 	@bash demo/run-demo.sh $(abspath $(BUILD))
 
 update: build
-	@test -n "$(OLD)" -a -n "$(NEW)" || { echo "usage: make update OLD=\"old-file [old-file ...]\" NEW=new-file [PROFILE=profile.ini] [SIGN_CERT=cert.pfx [SIGN_PASS_FILE=file]] [ARCH=x64]" >&2; exit 2; }
-	@ARCH="$(ARCH)" bash scripts/make-update.sh "$(OLD)" "$(NEW)" $(abspath $(BUILD))
+	@test -n "$(OLD)" -a -n "$(NEW)" || { echo "usage: make update OLD=\"old-file [old-file ...]\" NEW=new-file [PROFILE=profile.ini] [SIGN_CERT=cert.pfx [SIGN_PASS_FILE=file]] [ARCH=x64] [FORMAT=2]" >&2; exit 2; }
+	@ARCH="$(ARCH)" FORMAT="$(FORMAT)" bash scripts/make-update.sh "$(OLD)" "$(NEW)" $(abspath $(BUILD))
 
 fuzz: deps
 	@bash tests/fuzz/run-fuzzer.sh $(or $(FUZZ_SECONDS),600) $(abspath $(BUILD))/fuzz
