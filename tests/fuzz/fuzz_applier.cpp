@@ -120,7 +120,10 @@ void CheckRawStreams(const uint8_t* data, size_t size, const std::vector<uint8_t
   std::vector<uint8_t> body{transform};
   for (int s = 0; s < patch::kStreamCount; ++s) {
     size_t n = 0;
-    if (pos < size) n = data[pos++] % (size - pos + 1);
+    if (pos < size) {
+      const uint8_t length_byte = data[pos++];
+      n = length_byte % (size - pos + 1);
+    }
     if (s == patch::kStreamCount - 1) n = size - pos;
     if (n > 0) {
       uLongf packed_size = compressBound(static_cast<uLong>(n));

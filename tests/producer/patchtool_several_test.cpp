@@ -70,7 +70,9 @@ TEST_F(SeveralOld, EachOldVersionBecomesNewAndAnyOtherFileIsLeftAlone) {
     EXPECT_EQ(ReadFile(install / "Lunder19.exe"), c.updated ? v2 : c.installed);
     // The wizard tells success from failure by the backup alone.
     EXPECT_EQ(Exists(install / "Lunder19.OLD"), c.updated);
-    if (c.updated) EXPECT_EQ(ReadFile(install / "Lunder19.OLD"), c.installed);
+    if (c.updated) {
+      EXPECT_EQ(ReadFile(install / "Lunder19.OLD"), c.installed);
+    }
     EXPECT_FALSE(Exists(install / "UPDATE.TMP"));
     EXPECT_EQ(Tool({"verify", patch_path, install / "Lunder19.OLD"}).code, c.updated ? 0 : 1);
   }

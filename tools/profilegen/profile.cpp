@@ -64,7 +64,7 @@ std::optional<std::string> NameFault(std::string_view name) {
   if (name == "." || name == "..") return "it is \"" + std::string(name) + "\"";
   const std::string stem = Upper(name.substr(0, name.find('.')));
   for (const char* device : kDeviceNames) {
-    if (stem == device) return "\"" + std::string(device) + "\" is a device name";
+    if (stem == device) return std::string("\"").append(device).append("\" is a device name");
   }
   return std::nullopt;
 }
