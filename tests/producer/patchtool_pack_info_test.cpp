@@ -159,6 +159,11 @@ TEST_F(PackAndInfo, MalformedDataGivesOneLineAndNonZeroExit) {
     EXPECT_EQ(run.code, 1) << "case " << i;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   }
+  // Exactly the four bytes of the magic: bare patch data whose header is cut short.
+  WriteFile(dir / "magic", Bytes{0x44, 0x69, 0x66, 0x66});
+  const auto magic = Tool({"info", dir / "magic"});
+  EXPECT_EQ(magic.code, 1);
+  EXPECT_NE(magic.err.find("offset 0: the header runs past the end"), std::string::npos) << magic.err;
   // One extra byte after the last entry is tolerated, as by the applier.
   Bytes one_more = patch_data;
   one_more.push_back(0xAA);

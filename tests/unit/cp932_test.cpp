@@ -118,6 +118,9 @@ TEST(FitCharacters, NeverSplitsADoubleByteCharacter) {
   EXPECT_EQ(text::FitCharacters(s.data(), s.size(), 3), 2u);
   EXPECT_EQ(text::FitCharacters(s.data(), s.size(), 4), 4u);
   EXPECT_EQ(text::FitCharacters(s.data(), s.size(), 99), 5u);
+  // A lead byte that ends the text is one byte: never more than the text is counted.
+  EXPECT_EQ(text::FitCharacters("ab\x95", 3, 99), 3u);
+  EXPECT_EQ(text::FitCharacters("ab\x95", 3, 3), 3u);
 }
 
 }  // namespace

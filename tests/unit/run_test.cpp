@@ -140,6 +140,18 @@ TEST_P(TargetNamedLikeAWorkFile, IsRefusedAndLeftUntouched) {
 }
 INSTANTIATE_TEST_SUITE_P(Run, TargetNamedLikeAWorkFile, ::testing::Values("data.OLD", "data.old", "update.tmp"));
 
+TEST_F(Run, NoBackupEntryUpdatesAFileNamedLikeABackup) {
+  // No backup is made, so nothing can take the target for one.
+  const std::string target = kDir + "data.OLD";
+  pf.AddFile(target, old_file);
+  Entry e = Update();
+  e.name = "data.OLD";
+  e.flags = patch::FLAG_NO_BACKUP;
+  Start({e});
+  EXPECT_EQ(pf.boxes, Boxes({kCompleted}));
+  EXPECT_EQ(Data(target), new_file);
+}
+
 TEST_F(Run, StaleTemporaryFileIsOverwritten) {
   pf.AddFile(kTarget, old_file);
   pf.AddFile(kTemp, Pattern(9000, 4));
