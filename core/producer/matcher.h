@@ -4,6 +4,7 @@
 // Operations have no length limit here; the entry writer splits them into records.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -47,6 +48,24 @@ struct HashMatcherOptions {
 // offsets of recent copies tried first so that edits inside an unchanged region cost only
 // their literal bytes.
 std::unique_ptr<Matcher> MakeHashMatcher(const HashMatcherOptions& options = {});
+
+struct SuffixMatcherOptions {
+  // A position is searched afresh (recent offsets, then the suffix array) only when the
+  // copy that reaches it has fewer bytes than this left; deeper inside a copy a better
+  // match would only end where a search near the copy's end finds it anyway.
+  uint32_t search_below = 16;
+  // Threads for the searches (0: one per core).
+  unsigned threads = 0;
+  // Told the share of the work done, from 0 to 1, now and then and from any thread.
+  std::function<void(double)> progress;
+};
+
+// Near-least record bytes: a suffix array of OLD (libdivsufsort) finds a long match at the
+// positions worth searching, and a shortest-path parse over those matches chooses the
+// records. Inputs beyond what suffix sorting indexes fall back to the hash matcher.
+// Memory: about 8 bytes per byte of OLD plus 8 per byte of NEW while searching, 12 per
+// byte of NEW while parsing. Searches share `threads`; sorting runs on one.
+std::unique_ptr<Matcher> MakeSuffixMatcher(const SuffixMatcherOptions& options = {});
 
 // Sum of all operation lengths, i.e. the size of the file the operations rebuild.
 uint64_t TotalLength(std::span<const Op> ops);

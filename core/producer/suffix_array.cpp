@@ -13,14 +13,17 @@ namespace {
 
 constexpr uint32_t kUnbounded = UINT32_MAX;
 
-std::vector<int32_t> SortSuffixes(std::span<const uint8_t> text) {
+LargeArray<int32_t> SortSuffixes(std::span<const uint8_t> text) {
   if (text.size() > kMaxSuffixSorted) throw std::length_error("the data is too large for suffix sorting");
-  std::vector<int32_t> order(text.size());
+  LargeArray<int32_t> order(text.size());
   if (!text.empty() && divsufsort(text.data(), order.data(), static_cast<saidx_t>(text.size())) != 0) {
     throw std::runtime_error("suffix sorting failed");
   }
   return order;
 }
+
+// Texts this long get three-byte bucket keys (a 64 MiB table), shorter ones two-byte keys.
+constexpr size_t kLongKeysFrom = size_t{1} << 40;
 
 // Runs fn(begin, end) over `threads` contiguous parts of [0, n) and waits for all.
 template <typename Fn>
@@ -41,7 +44,7 @@ void InParts(uint64_t n, unsigned threads, const Fn& fn) {
 // text position (Kärkkäinen, Manzini and Puglisi's Φ method): `phi` holds each suffix's
 // predecessor in sorted order and is overwritten with the lengths. A part that starts
 // cold recomputes at most one long match, so the parts run side by side.
-void PermutedLcp(std::span<const uint8_t> text, std::span<const int32_t> order, std::vector<int32_t>& phi,
+void PermutedLcp(std::span<const uint8_t> text, std::span<const int32_t> order, std::span<int32_t> phi,
                  unsigned threads) {
   const uint64_t n = text.size();
   phi[order[0]] = -1;
@@ -65,7 +68,28 @@ void PermutedLcp(std::span<const uint8_t> text, std::span<const int32_t> order, 
 
 }  // namespace
 
-SuffixArray::SuffixArray(std::span<const uint8_t> text) : text_(text), order_(SortSuffixes(text)) {}
+SuffixArray::SuffixArray(std::span<const uint8_t> text, bool with_ranks)
+    : text_(text), order_(SortSuffixes(text)), key_bytes_(text.size() >= kLongKeysFrom ? 3 : 2) {
+  if (with_ranks) {
+    rank_ = LargeArray<uint32_t>(text.size());
+    for (size_t r = 0; r < text.size(); ++r) rank_[order_[r]] = static_cast<uint32_t>(r);
+  }
+  // Counted from the text rather than read from the array: one sequential pass. A suffix
+  // shorter than a key ranks just before the keys that begin with its bytes.
+  bucket_.assign((size_t{1} << (8 * key_bytes_)) + 1, 0);
+  const size_t n = text.size();
+  for (size_t i = 0; i + key_bytes_ <= n; ++i) ++bucket_[Key(text.data() + i) + 1];
+  for (size_t k = 1; k < bucket_.size(); ++k) bucket_[k] += bucket_[k - 1];
+  for (uint32_t length = 1; length < key_bytes_ && length <= n; ++length) {
+    size_t key = 0;
+    for (uint32_t b = 0; b < key_bytes_; ++b) key = key << 8 | (b < length ? text[n - length + b] : 0);
+    for (size_t k = key; k < bucket_.size(); ++k) ++bucket_[k];
+  }
+}
+
+uint32_t SuffixArray::Key(const uint8_t* p) const {
+  return key_bytes_ == 3 ? (uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]) : (uint32_t{p[0]} << 8 | p[1]);
+}
 
 SuffixArray::Range SuffixArray::EqualRange(std::span<const uint8_t> prefix) const {
   const uint8_t* base = text_.data();
@@ -78,20 +102,71 @@ SuffixArray::Range SuffixArray::EqualRange(std::span<const uint8_t> prefix) cons
     if (c != 0) return c;
     return available < prefix.size() ? -1 : 0;
   };
-  const auto first = std::partition_point(order_.begin(), order_.end(), [&](int32_t p) { return compare(p) < 0; });
-  const auto last = std::partition_point(first, order_.end(), [&](int32_t p) { return compare(p) == 0; });
-  return {static_cast<uint32_t>(first - order_.begin()), static_cast<uint32_t>(last - order_.begin())};
+  const std::span<const int32_t> order = order_.span();
+  const auto first = std::partition_point(order.begin(), order.end(), [&](int32_t p) { return compare(p) < 0; });
+  const auto last = std::partition_point(first, order.end(), [&](int32_t p) { return compare(p) == 0; });
+  return {static_cast<uint32_t>(first - order.begin()), static_cast<uint32_t>(last - order.begin())};
 }
 
 Match SuffixArray::LongestMatch(std::span<const uint8_t> query) const {
   const uint64_t n = text_.size();
+  if (n < key_bytes_ || query.size() < key_bytes_) return {};
+  const uint32_t key = Key(query.data());
+  if (bucket_[key] == bucket_[key + 1]) return {};
+  // The bounds start just outside the bucket, where they stand for its shared key bytes.
+  const int64_t first = bucket_[key], last = bucket_[key + 1];
+  return Narrow(query, first, last, first - 1, last, key_bytes_, key_bytes_);
+}
+
+Match SuffixArray::LongestMatchNear(std::span<const uint8_t> query, uint32_t rank) const {
+  const int64_t n = static_cast<int64_t>(text_.size());
   if (n == 0 || query.empty()) return {};
   const uint32_t q = static_cast<uint32_t>(std::min<uint64_t>(query.size(), UINT32_MAX));
-  // Binary search for where the query would be ranked. Every suffix between the two
-  // bounds shares at least the shorter of the bounds' common prefixes with the query, so
-  // comparisons start there (Manber and Myers).
-  int64_t lo = -1, hi = static_cast<int64_t>(n);
+  // Whether the suffix ranked r sorts before the query, and their common prefix.
+  uint32_t common = 0;
+  const auto below = [&](int64_t r) {
+    const uint32_t pos = static_cast<uint32_t>(order_[r]);
+    const uint32_t limit = static_cast<uint32_t>(std::min<uint64_t>(text_.size() - pos, q));
+    common = CommonPrefix(text_.data() + pos, query.data(), limit);
+    return common < q && (common == text_.size() - pos || text_[pos + common] < query[common]);
+  };
+  // Gallop away from `rank` until the query's place is enclosed, then narrow it down.
+  int64_t lo = -1, hi = n;
   uint32_t lo_common = 0, hi_common = 0;
+  if (below(rank)) {
+    lo = rank, lo_common = common;
+    for (int64_t step = 1; lo + step < n; step *= 2) {
+      if (common == q) break;
+      if (!below(lo + step)) {
+        hi = lo + step, hi_common = common;
+        break;
+      }
+      lo += step, lo_common = common;
+    }
+  } else {
+    hi = rank, hi_common = common;
+    for (int64_t step = 1; hi - step >= 0; step *= 2) {
+      if (common == q) break;
+      if (below(hi - step)) {
+        lo = hi - step, lo_common = common;
+        break;
+      }
+      hi -= step, hi_common = common;
+    }
+  }
+  if (lo_common == q) return {static_cast<uint32_t>(order_[lo]), q};
+  if (hi_common == q) return {static_cast<uint32_t>(order_[hi]), q};
+  return Narrow(query, 0, n, lo, hi, lo_common, hi_common);
+}
+
+// Binary search between the exclusive bounds lo and hi for where the query would be
+// ranked, among ranks [first, last). Every suffix between the two bounds shares at least
+// the shorter of the bounds' common prefixes with the query, so comparisons start there
+// (Manber and Myers).
+Match SuffixArray::Narrow(std::span<const uint8_t> query, int64_t first, int64_t last, int64_t lo, int64_t hi,
+                          uint32_t lo_common, uint32_t hi_common) const {
+  const uint64_t n = text_.size();
+  const uint32_t q = static_cast<uint32_t>(std::min<uint64_t>(query.size(), UINT32_MAX));
   while (hi - lo > 1) {
     const int64_t mid = lo + (hi - lo) / 2;
     const uint32_t pos = static_cast<uint32_t>(order_[mid]);
@@ -108,10 +183,8 @@ Match SuffixArray::LongestMatch(std::span<const uint8_t> query) const {
     }
   }
   // The longest common prefix is with one of the two neighbours of that rank.
-  if (lo >= 0 && (hi == static_cast<int64_t>(n) || lo_common >= hi_common)) {
-    return lo_common ? Match{static_cast<uint32_t>(order_[lo]), lo_common} : Match{};
-  }
-  return hi_common ? Match{static_cast<uint32_t>(order_[hi]), hi_common} : Match{};
+  if (lo >= first && (hi == last || lo_common >= hi_common)) return {static_cast<uint32_t>(order_[lo]), lo_common};
+  return {static_cast<uint32_t>(order_[hi]), hi_common};
 }
 
 std::vector<Match> LongestMatches(std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
@@ -124,12 +197,12 @@ std::vector<Match> LongestMatches(std::span<const uint8_t> old_data, std::span<c
 
   // NEW first: a suffix of OLD then ends where OLD ends, and a suffix of NEW that runs on
   // into OLD only needs its length cut at NEW's end, which does not depend on the partner.
-  std::vector<uint8_t> text(total);
+  LargeArray<uint8_t> text(total);
   std::memcpy(text.data(), new_data.data(), new_size);
   std::memcpy(text.data() + new_size, old_data.data(), old_data.size());
-  const std::vector<int32_t> order = SortSuffixes(text);
-  std::vector<int32_t> lcp(total);
-  PermutedLcp(text, order, lcp, threads);
+  const LargeArray<int32_t> order = SortSuffixes(text.span());
+  LargeArray<int32_t> lcp(total);
+  PermutedLcp(text.span(), order.span(), lcp.span(), threads);
   text = {};
 
   // For a NEW suffix the longest match in OLD is with the nearest OLD suffix above or below

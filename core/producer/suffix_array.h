@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "core/producer/large_array.h"
+
 namespace producer {
 
 // libdivsufsort indexes with 32-bit signed integers.
@@ -23,12 +25,21 @@ struct Match {
 // the array.
 class SuffixArray {
  public:
-  // Throws std::length_error above kMaxSuffixSorted bytes.
-  explicit SuffixArray(std::span<const uint8_t> text);
+  // Throws std::length_error above kMaxSuffixSorted bytes. `with_ranks` also keeps every
+  // position's rank (4 bytes per byte more) for RankOf and LongestMatchNear.
+  explicit SuffixArray(std::span<const uint8_t> text, bool with_ranks = false);
 
   // The longest prefix of `query` that occurs in the text, and one place where it does.
-  // O(log n + query length): callers bound the query for long inputs.
+  // O(log n) steps, each comparing up to the query's length: callers bound the query in
+  // repetitive data. Matches shorter than min_match() are not reported.
   Match LongestMatch(std::span<const uint8_t> query) const;
+
+  // The same, searching outwards from `rank` (0 <= rank < size): a few steps when the
+  // query shares much with the suffix ranked there, as when it goes on from a match
+  // found just before. Reports matches of any length.
+  Match LongestMatchNear(std::span<const uint8_t> query, uint32_t rank) const;
+  // Rank of the suffix that starts at `pos` (needs `with_ranks`).
+  uint32_t RankOf(uint32_t pos) const { return rank_[pos]; }
 
   // Ranks [first, last) whose suffixes begin with all of `prefix`, in suffix order.
   struct Range {
@@ -36,13 +47,24 @@ class SuffixArray {
   };
   Range EqualRange(std::span<const uint8_t> prefix) const;
 
+  uint32_t min_match() const { return key_bytes_; }
+
   // Suffix starts in sorted order (rank -> position).
-  std::span<const int32_t> order() const { return order_; }
+  std::span<const int32_t> order() const { return order_.span(); }
   std::span<const uint8_t> text() const { return text_; }
 
  private:
   std::span<const uint8_t> text_;
-  std::vector<int32_t> order_;
+  LargeArray<int32_t> order_;
+  LargeArray<uint32_t> rank_;
+  uint32_t Key(const uint8_t* p) const;
+  Match Narrow(std::span<const uint8_t> query, int64_t first, int64_t last, int64_t lo, int64_t hi,
+               uint32_t lo_common, uint32_t hi_common) const;
+
+  // First rank of the suffixes that begin with each key (the first two or three bytes), and
+  // one past the last: a search starts inside its bucket instead of at the whole array.
+  uint32_t key_bytes_;
+  std::vector<uint32_t> bucket_;
 };
 
 // The longest match in OLD of NEW[pos..] for every pos: exact, in time linear in the two

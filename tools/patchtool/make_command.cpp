@@ -12,6 +12,7 @@
 #include "tools/patchtool/chain_reader.h"
 #include "tools/patchtool/cp932_convert.h"
 #include "tools/patchtool/files.h"
+#include "tools/patchtool/progress_bar.h"
 #include "tools/patchtool/tool.h"
 #include "tools/patchtool/verify.h"
 
@@ -68,10 +69,10 @@ double MonotonicSeconds() {
 }  // namespace
 
 int RunMake(const std::vector<std::string>& args, std::ostream& out) {
-  const Arguments parsed(args, OptionSpec{{"-o", "--output", "--name", "--description", "--stamp", "--format"}, {}});
+  const Arguments parsed(args, OptionSpec{{"-o", "--output", "--name", "--description", "--stamp", "--format"}, {"--quiet"}});
   const char* usage =
       "patchtool make OLD NEW -o PATCH [--name NAME] [--description TEXT] [--stamp \"YYYY-MM-DD hh:mm:ss\"] "
-      "[--format 1|2]";
+      "[--format 1|2] [--quiet]";
   parsed.ExpectPositional(2, usage);
   const auto output = parsed.value("-o") ? parsed.value("-o") : parsed.value("--output");
   if (!output) throw UsageError(std::string("missing -o PATCH; usage: ") + usage);
@@ -120,7 +121,10 @@ int RunMake(const std::vector<std::string>& args, std::ostream& out) {
     if (streams) {
       entry = producer::MakeStreamsEntry(old_data, new_data, text, stamp, {}, &streams_stats);
     } else {
-      const auto matcher = producer::MakeHashMatcher();
+      ProgressBar bar("matching", ShowsProgress(parsed.has("--quiet")));
+      producer::SuffixMatcherOptions options;
+      options.progress = bar.Reporter();
+      const auto matcher = producer::MakeSuffixMatcher(options);
       entry = producer::MakeUpdateEntry(*matcher, old_data, new_data, text, stamp, &stats);
     }
   } catch (const producer::EntryError& e) {

@@ -1,0 +1,50 @@
+#pragma once
+// A fixed-size array for the matchers' per-byte tables (tens to hundreds of MiB): left
+// uninitialised, since every element is written before it is read, and backed by huge
+// pages where the system offers them, so that touching it does not cost one page fault
+// per 4 KiB.
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <span>
+#include <type_traits>
+
+namespace producer {
+
+template <typename T>
+class LargeArray {
+  static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+ public:
+  LargeArray() = default;
+  explicit LargeArray(size_t size) : size_(size) {
+    if (size == 0) return;
+    constexpr size_t kHugePage = size_t{2} << 20;
+    const size_t bytes = (size * sizeof(T) + kHugePage - 1) / kHugePage * kHugePage;
+    void* p = std::aligned_alloc(kHugePage, bytes);
+    if (p == nullptr) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    ::madvise(p, bytes, MADV_HUGEPAGE);  // advice only: without it the pages are small
+#endif
+    data_.reset(static_cast<T*>(p));
+  }
+
+  T& operator[](size_t i) { return data_.get()[i]; }
+  const T& operator[](size_t i) const { return data_.get()[i]; }
+  T* data() { return data_.get(); }
+  const T* data() const { return data_.get(); }
+  size_t size() const { return size_; }
+  std::span<T> span() { return {data_.get(), size_}; }
+  std::span<const T> span() const { return {data_.get(), size_}; }
+
+ private:
+  struct Free {
+    void operator()(T* p) const { std::free(p); }
+  };
+  std::unique_ptr<T, Free> data_;
+  size_t size_ = 0;
+};
+
+}  // namespace producer

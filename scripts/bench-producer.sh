@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# Patch sizes, encode and apply times and peak memory of our producer beside bsdiff,
+# zstd --patch-from and xdelta3, on consecutive releases of real 32-bit Windows programs,
+# all in one run on this machine. Usage: bench-producer.sh BUILD_DIR
+#
+# The corpus is fetched with `npm pack` into a cache outside the repository (never
+# committed) and every file is pinned by its sha256: a changed download stops the run.
+set -euo pipefail
+
+build=${1:?usage: bench-producer.sh BUILD_DIR}
+bin=$build/bin
+here=$(cd "$(dirname "$0")" && pwd)
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/lunder-corpus
+work=$(mktemp -d "${TMPDIR:-/tmp}/bench-producer.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+bash "$here/install-deps.sh" bench
+
+# file name in the cache | npm package@version | path inside the package | sha256
+corpus=(
+  "esbuild-0.15.10.exe|esbuild-windows-32@0.15.10|package/esbuild.exe|845f5243f6ff557caecc241b9b3489e36dab0b39df4a94efff5492bb7addae35"
+  "esbuild-0.15.17.exe|esbuild-windows-32@0.15.17|package/esbuild.exe|0e481142c20ab2f8defe37e6ba4b624c3d8e13e704bf91f89fa5b5e2835861e6"
+  "esbuild-0.15.18.exe|esbuild-windows-32@0.15.18|package/esbuild.exe|7ef72dc1670032dc08619d0087f29d237e79e12c8e6980b0bc49a8742cc125f6"
+  "esbuild-0.19.11.exe|@esbuild/win32-ia32@0.19.11|package/esbuild.exe|26562a56b42ccbddfcfe0f98d6bfa152841aa102ab87d8be0cdfb839fee66bf2"
+  "esbuild-0.19.12.exe|@esbuild/win32-ia32@0.19.12|package/esbuild.exe|90253d39bdeb48c6efb41791923931b021b59435822c08f9338f966e572521de"
+  "7za-5.1.1.exe|7zip-bin@5.1.1|package/win/ia32/7za.exe|ea308c76a2f927b160a143d94072b0dce232e04b751f0c6432a94e05164e716d"
+  "7za-5.2.0.exe|7zip-bin@5.2.0|package/win/ia32/7za.exe|31fd52f8996986623cf52c3b4d0f7ac74a9dec63fc16c902cef673eed550c435"
+  "ngrok-1.6.0.node|@ngrok/ngrok-win32-ia32-msvc@1.6.0|package/ngrok.win32-ia32-msvc.node|1d36c086465ebe1cf971929973666cd2c0d4836000d9fc8f3aaf3a4934aa461f"
+  "ngrok-1.7.0.node|@ngrok/ngrok-win32-ia32-msvc@1.7.0|package/ngrok.win32-ia32-msvc.node|6741dbccc9a8df2203ee92f3143a395942d95cde43e046cf1f609ff25c93061b"
+  "swc-1.3.100.node|@swc/core-win32-ia32-msvc@1.3.100|package/swc.win32-ia32-msvc.node|4d2037f368ff8f1e11bd612ff0add8089d0b19cc38dcd7136337d943ac0aaf1d"
+  "swc-1.3.101.node|@swc/core-win32-ia32-msvc@1.3.101|package/swc.win32-ia32-msvc.node|77999798ca062a8a879ab09de98eb48feaea777453af8458bccc157610ebb117"
+)
+pairs=(
+  "esbuild-0.15.17.exe esbuild-0.15.18.exe"
+  "esbuild-0.15.10.exe esbuild-0.15.18.exe"
+  "esbuild-0.19.11.exe esbuild-0.19.12.exe"
+  "7za-5.1.1.exe 7za-5.2.0.exe"
+  "ngrok-1.6.0.node ngrok-1.7.0.node"
+  "swc-1.3.100.node swc-1.3.101.node"
+)
+
+mkdir -p "$cache/files"
+for row in "${corpus[@]}"; do
+  IFS='|' read -r name package inner sha <<<"$row"
+  file=$cache/files/$name
+  if ! echo "$sha  $file" | sha256sum -c --status 2>/dev/null; then
+    echo "bench-producer: fetching $package" >&2
+    tarball=$(cd "$work" && npm pack --silent "$package" | tail -1)
+    tar -xzf "$work/$tarball" -O "$inner" >"$file.part"
+    mv "$file.part" "$file"
+    if ! echo "$sha  $file" | sha256sum -c --status; then
+      echo "bench-producer: $package $inner does not have the pinned sha256 $sha; stopping" >&2
+      exit 1
+    fi
+  fi
+done
+
+# Runs a command under /usr/bin/time; sets $secs (wall) and $peak_mb.
+timed() {
+  /usr/bin/time -f '%e %M' -o "$work/time" "$@" >"$work/out" 2>"$work/err" || {
+    echo "bench-producer: failed: $*" >&2
+    cat "$work/err" >&2
+    return 1
+  }
+  read -r secs kb <"$work/time"
+  peak_mb=$((kb / 1024))
+}
+
+same() { cmp -s "$1" "$2" && echo yes || echo NO; }
+
+ours2=no
+"$bin/patchtool" --help 2>&1 | grep -q -- '--format' && ours2=yes
+
+printf '%-40s %-10s %11s %8s %8s %8s %8s %7s %s\n' pair tool bytes vs-best encode-s peak-MB apply-s rebuilt note
+for pair in "${pairs[@]}"; do
+  read -r old new <<<"$pair"
+  o=$cache/files/$old n=$cache/files/$new
+  label="$old -> $new"
+  rows=()
+
+  # Ours: the patch is applied natively to a copy of OLD under the entry's target name.
+  ours() {  # format label extra-args...
+    local format=$1 tool=$2
+    shift 2
+    timed "$bin/patchtool" make "$o" "$n" -o "$work/p.$format" --name target.bin --stamp "2020-01-01 00:00:00" "$@"
+    local enc=$secs mem=$peak_mb records
+    records=$(sed -n 's/.* records (\([0-9]*\) copy, \([0-9]*\) literal), \([0-9]*\) literal bytes.*/\1 \2 \3/p' "$work/out")
+    rm -rf "$work/dir" && mkdir "$work/dir" && cp "$o" "$work/dir/target.bin"
+    timed "$bin/patchtool" apply "$work/p.$format" --dir "$work/dir"
+    rows+=("$tool $(stat -c %s "$work/p.$format") $enc $mem $secs $(same "$work/dir/target.bin" "$n") ${records// /,}")
+  }
+  ours 1 ours-1.04
+  [ "$ours2" = yes ] && ours 2 ours-2.00 --format 2
+
+  timed bsdiff "$o" "$n" "$work/p.bsdiff"
+  enc=$secs mem=$peak_mb
+  timed bspatch "$o" "$work/r.bsdiff" "$work/p.bsdiff"
+  rows+=("bsdiff $(stat -c %s "$work/p.bsdiff") $enc $mem $secs $(same "$work/r.bsdiff" "$n") -")
+
+  timed zstd -q -f -19 --long=27 --patch-from="$o" "$n" -o "$work/p.zst"
+  enc=$secs mem=$peak_mb
+  timed zstd -q -f -d --long=27 --patch-from="$o" "$work/p.zst" -o "$work/r.zst"
+  rows+=("zstd-19 $(stat -c %s "$work/p.zst") $enc $mem $secs $(same "$work/r.zst" "$n") -")
+
+  timed xdelta3 -f -e -9 -S lzma -s "$o" "$n" "$work/p.xd3"
+  enc=$secs mem=$peak_mb
+  timed xdelta3 -f -d -s "$o" "$work/p.xd3" "$work/r.xd3"
+  rows+=("xdelta3 $(stat -c %s "$work/p.xd3") $enc $mem $secs $(same "$work/r.xd3" "$n") -")
+
+  # The least record bytes the copy/literal format allows for this pair.
+  timed "$bin/record_minimum" "$o" "$n"
+  read -r minimum _ <"$work/out"
+  min_secs=$secs min_mb=$peak_mb
+
+  best=$(printf '%s\n' "${rows[@]}" | awk '$1=="bsdiff"||$1=="zstd-19"{print $2}' | sort -n | head -1)
+  for row in "${rows[@]}"; do
+    read -r tool bytes enc mem app ok records <<<"$row"
+    note=""
+    if [ "$records" != "-" ] && [ -n "$records" ]; then
+      IFS=, read -r copies literals literal_bytes <<<"$records"
+      record_bytes=$((6 * copies + 2 * literals + literal_bytes))
+      note=$(awk -v r="$record_bytes" -v m="$minimum" 'BEGIN{printf "records %d = %.4fx the minimum %d", r, r/m, m}')
+    fi
+    ratio=$(awk -v a="$bytes" -v b="$best" 'BEGIN{printf "%.3f", a/b}')
+    printf '%-40s %-10s %11s %8s %8s %8s %8s %7s %s\n' "$label" "$tool" "$bytes" "$ratio" "$enc" "$mem" "$app" "$ok" "$note"
+  done
+  printf '%-40s %-10s %11s %8s %8s %8s %8s %7s %s\n' "$label" minimum "$minimum" - "$min_secs" "$min_mb" - - "exact least record bytes of the copy/literal format"
+done
+echo "vs-best: patch bytes over the smaller of bsdiff and zstd; times in seconds (wall), peak resident memory in MB"
