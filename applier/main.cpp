@@ -5,8 +5,11 @@
 
 #include "applier/win32_platform.h"
 #include "core/patch/applier_run.h"
+#include "win/library_search.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // It runs elevated in a folder that standard users can write: before anything else.
+  win::RestrictLibrarySearch();
   {
     applier::Win32Platform platform(instance);
     patch::RunApplier(platform);

@@ -1,9 +1,11 @@
 #pragma once
-// The applier's platform on Win32: files through the kernel's ANSI calls, the modeless
-// progress dialog "DIFFMAKE", message boxes and the shell's "open".
+// The applier's platform on Win32: files through the kernel's ANSI calls (new files held
+// open from creation to their move into place), the modeless progress dialog "DIFFMAKE",
+// message boxes and the shell's "open" as the logged-in user.
 #include <windows.h>
 
 #include "core/patch/applier_platform.h"
+#include "win/handle.h"
 
 namespace applier {
 
@@ -27,6 +29,8 @@ class Win32Platform final : public patch::ApplierPlatform {
   bool RemoveFile(const char* path) override;
   bool RenameFile(const char* from, const char* to) override;
   patch::FoundKind Find(const char* path) override;
+  patch::LoadResult LoadOutput(patch::OutputFile file, const char* path, patch::FileBlock* block) override;
+  bool MoveOutput(patch::OutputFile file, const char* from, const char* to) override;
 
   void OpenProgressDialog() override;
   void CloseProgressDialog() override;
@@ -40,6 +44,8 @@ class Win32Platform final : public patch::ApplierPlatform {
  private:
   HINSTANCE instance_;
   HWND dialog_ = nullptr;
+  win::Module common_controls_;  // outlives the dialog: members go after the destructor's body
+  HANDLE closed_for_move_ = nullptr;  // an output MoveOutput had to close already
 };
 
 }  // namespace applier

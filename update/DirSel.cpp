@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,7 +13,11 @@
 #include "ConstValue.h"
 #include "EndDialog.h"
 #include "FolderAccess.h"
+#include "HeldApplier.h"
+#include "InstallFolderHold.h"
+#include "RunProbe.h"
 #include "core/text/cp932.h"
+#include "core/wizard/expected_program.h"
 #include "core/wizard/install_folder.h"
 #include "core/wizard/update_run.h"
 #include "win/forms/message.h"
@@ -23,6 +28,7 @@
 using forms::Kind;
 
 TForm1* Form1 = nullptr;
+update::RunProbe update::g_run_probe = nullptr;
 
 namespace {
 
@@ -168,6 +174,10 @@ std::string BrowseForFolder(HWND owner, const std::string& caption, std::string 
 
 constexpr char kFolderMissingHead[] = "フォルダ ";
 constexpr char kFolderMissingTail[] = " が存在しません。フォルダを指定しなおしてください。";
+// The run works with administrator rights: a folder reached through a junction, a link or
+// a mount point, or one that cannot be held, is not worked in.
+constexpr char kFolderLinkedTail[] = " はリンクを経由しています。フォルダを指定しなおしてください。";
+constexpr char kFolderUncheckedTail[] = " を確認できません。フォルダを指定しなおしてください。";
 // The two lines are joined by a carriage return alone.
 constexpr char kAppRunningText[] = "アプリケーションが起動されています。\r終了してからインストールしてください。";
 constexpr char kUpdateFailedText[] =
@@ -208,42 +218,49 @@ bool MutexExists(const char* name) {
 }
 
 // The applier and its patch data, as the wizard carries it: resource PayloadResName of type
-// PayloadResType in the library PayloadModuleName when there is one, else in the wizard's
-// own file. The wizard runs elevated, so that library is opened as a data file only: a
-// planted patch.dll beside the wizard or in its current folder never runs any code.
+// PayloadResType in the wizard's own program file. Only the running program's own module
+// is asked: what runs elevated never comes from a library found by a search path (a
+// patch.dll planted beside the wizard or in its current folder).
 class Payload {
  public:
-  Payload() : module_(LoadLibraryExA(PayloadModuleName, nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
-    HRSRC info = FindResourceA(module_.get(), PayloadResName, PayloadResType);
-    HGLOBAL loaded = info ? LoadResource(module_.get(), info) : nullptr;
+  Payload() {
+    HMODULE self = GetModuleHandleA(nullptr);
+    HRSRC info = FindResourceA(self, PayloadResName, PayloadResType);
+    HGLOBAL loaded = info ? LoadResource(self, info) : nullptr;
     data_ = loaded ? LockResource(loaded) : nullptr;
     if (!data_) throw std::runtime_error(std::string(PayloadResName) + " リソースが見つかりません");
-    size_ = SizeofResource(module_.get(), info);
+    size_ = SizeofResource(self, info);
   }
 
   const void* data() const { return data_; }
   DWORD size() const { return size_; }
-  // Resources need no release of their own; the library goes.
-  void Release() {
-    data_ = nullptr;
-    module_.reset();
-  }
+  std::span<const uint8_t> bytes() const { return {static_cast<const uint8_t*>(data_), size_}; }
 
  private:
-  win::Module module_;
   const void* data_ = nullptr;
   DWORD size_ = 0;
 };
 
-// Writes the payload byte for byte with one write. A short write leaves the partial file.
-void WriteApplier(const std::string& path, const Payload& payload) {
-  win::FileHandle file(
-      CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) throw std::runtime_error("ファイル " + path + " を作成できません");
-  DWORD written = 0;
-  if (!WriteFile(file.get(), payload.data(), payload.size(), &written, nullptr) || written != payload.size()) {
-    throw std::runtime_error("ストリームへの書き込みエラー");
+// Whether the program at `path` is the one the payload rebuilds. The file stays open in
+// `hold`, shared for reading only, so that the file judged is the file kept until the
+// backup has gone.
+wizard::TargetState InstalledProgram(const std::string& path, const wizard::ExpectedProgram& expected,
+                                     win::FileHandle* hold) {
+  hold->reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!*hold) return FileExists(path) ? wizard::TargetState::kOther : wizard::TargetState::kMissing;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(hold->get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) || info.nFileSizeHigh != 0 ||
+      info.nFileSizeLow != expected.size) {
+    return wizard::TargetState::kOther;
   }
+  std::vector<uint8_t> contents(info.nFileSizeLow);
+  DWORD read = 0;
+  if (!ReadFile(hold->get(), contents.data(), info.nFileSizeLow, &read, nullptr) || read != info.nFileSizeLow) {
+    return wizard::TargetState::kOther;
+  }
+  return wizard::IsExpectedProgram(expected, contents) ? wizard::TargetState::kNew : wizard::TargetState::kOther;
 }
 
 // The applier runs with the wizard's own start-up record, without command line, current
@@ -341,10 +358,22 @@ void TForm1::NextButtonClick(forms::Object&) {
   const std::string applier_path = run_folder + PatchExeName;
   const std::string backup_path = run_folder + wizard::ReplaceExtension(TargetExeName, BackupExt, lead_bytes);
 
-  // 2.-4. Folder, program, running application.
+  // 2.-4. Folder, program, running application. The folder is held from here to the end of
+  // the run, so everything below acts on the folder that was checked.
   if (!FolderExists(run_folder)) {
     forms::ShowMessage(Owner(), kFolderMissingHead + run_folder + kFolderMissingTail);
     return;
+  }
+  update::InstallFolderHold folder_hold;
+  switch (folder_hold.Hold(run_folder, lead_bytes)) {
+    case update::HoldOutcome::kHeld:
+      break;
+    case update::HoldOutcome::kLinked:
+      forms::ShowMessage(Owner(), kFolderMissingHead + run_folder + kFolderLinkedTail);
+      return;
+    case update::HoldOutcome::kNotChecked:
+      forms::ShowMessage(Owner(), kFolderMissingHead + run_folder + kFolderUncheckedTail);
+      return;
   }
   if (!FileExists(target_path)) {
     forms::ShowMessage(Owner(), MissingSystemText);
@@ -358,27 +387,38 @@ void TForm1::NextButtonClick(forms::Object&) {
   // 5. Access rights of the folder tree (NT family only).
   update::GrantFolderAccess(run_folder, lead_bytes, [this] { Owner().ProcessMessages(); });
 
-  // 6.-8. Write the applier and start it. The backup as it lies now is what the judgement
-  // compares with: an older backup that the applier never touched proves nothing.
-  Payload payload;
-  WriteApplier(applier_path, payload);
+  // 6.-8. Write the applier and start it, holding its file until it has ended. The backup
+  // as it lies now is what the judgement compares with: an older backup that the applier
+  // never touched proves nothing.
+  const Payload payload;
+  update::HeldApplier applier_file(applier_path, payload.data(), payload.size());
+  if (update::g_run_probe) update::g_run_probe(update::RunPoint::kApplierWritten, run_folder);
   const wizard::FileStamp backup_before = StampOf(backup_path);
   StartedProcess applier = StartApplier(applier_path);
 
   // 9. Wait without limit; the applier ends once the user has dismissed its last box.
-  while (WaitForSingleObject(applier.process.get(), 0) == WAIT_TIMEOUT) Owner().ProcessMessages();
+  while (WaitForSingleObject(applier.process.get(), 0) == WAIT_TIMEOUT) {
+    Owner().ProcessMessages();
+    if (update::g_run_probe) update::g_run_probe(update::RunPoint::kApplierRunning, run_folder);
+  }
 
   // 10.-13.
   applier.process.reset();
   applier.thread.reset();
-  payload.Release();
+  if (update::g_run_probe) update::g_run_probe(update::RunPoint::kApplierEnded, run_folder);
+  applier_file.Release();
   Sleep(kPauseAfterApplierMs);
   DeleteFileA(applier_path.c_str());
 
-  // 14.-15. Judge what the applier left and report.
-  switch (wizard::JudgeRun(backup_before, StampOf(backup_path), FileExists(target_path))) {
+  // 14.-15. Judge what the applier left and report. Success needs the new program itself in
+  // place, exactly as the payload rebuilds it; it stays held until the backup is gone.
+  win::FileHandle program_hold;
+  const wizard::TargetState program =
+      InstalledProgram(target_path, wizard::ExpectedFromPayload(payload.bytes(), TargetExeName), &program_hold);
+  switch (wizard::JudgeRun(backup_before, StampOf(backup_path), program)) {
     case wizard::RunOutcome::kSuccess:
       DeleteFileA(backup_path.c_str());
+      program_hold.reset();
       EndForm->ShowModal();
       break;
     case wizard::RunOutcome::kRestoreBackup:
@@ -389,6 +429,7 @@ void TForm1::NextButtonClick(forms::Object&) {
       forms::ShowMessage(Owner(), kUpdateFailedText);
       break;
     case wizard::RunOutcome::kFailed:
+      program_hold.reset();
       forms::ShowMessage(Owner(), kUpdateFailedText);
       break;
   }

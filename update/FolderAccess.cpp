@@ -9,24 +9,13 @@
 namespace update {
 namespace {
 
-constexpr char kAnswerFileName[] = "yes.txt";
-constexpr char kEchoCommand[] = "cmd.exe /c echo Y> ";
-constexpr char kCaclsCommand[] = "cmd.exe /c cacls \"";
-constexpr char kCaclsSwitches[] = "\" /T /E /G \"Authenticated Users\":F < ";
+// /D: no AutoRun command from the registry runs with the wizard's rights. cacls asks
+// whether to go on and reads its answer from the standard input, which is a pipe holding
+// the answer: there is no answer file that a planted link could redirect.
+constexpr char kCaclsCommand[] = "cmd.exe /d /c cacls \"";
+constexpr char kCaclsSwitches[] = "\" /T /E /G \"Authenticated Users\":F";
+constexpr char kCaclsAnswer[] = "Y\r\n";
 constexpr DWORD kWaitSliceMs = 50;
-
-// The answer file exists only while the two commands run: deleted on every way out once
-// its path is known, whether the echo wrote it or not.
-class AnswerFileRemover {
- public:
-  explicit AnswerFileRemover(const std::string& path) : path_(path) {}
-  AnswerFileRemover(const AnswerFileRemover&) = delete;
-  AnswerFileRemover& operator=(const AnswerFileRemover&) = delete;
-  ~AnswerFileRemover() { DeleteFileA(path_.c_str()); }
-
- private:
-  const std::string& path_;
-};
 
 [[noreturn]] void ThrowExecError(DWORD code, const std::string& command_line) {
   throw std::runtime_error("Exec Error" + std::to_string(static_cast<unsigned long>(code)) + "\r\n" +
@@ -54,19 +43,6 @@ std::string SystemFolder() {
 
 std::string FullPath(const std::string& path) {
   return QueryText([&path](char* buffer, DWORD size) { return GetFullPathNameA(path.c_str(), size, buffer, nullptr); });
-}
-
-std::string OwnProgramPath() {
-  std::string path(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return std::string();
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(path.size() * 2);  // truncated: the call does not say how much it needs
-  }
 }
 
 text::LeadByteTable SystemLeadBytes() {
@@ -122,6 +98,10 @@ uint32_t GetPlatformId() {
 }
 
 void RunHiddenAndWait(const std::string& command_line, const MessagePump& pump) {
+  RunHiddenAndWait(command_line, std::string_view(), pump);
+}
+
+void RunHiddenAndWait(const std::string& command_line, std::string_view input, const MessagePump& pump) {
   STARTUPINFOA startup;
   GetStartupInfoA(&startup);
   startup.cb = sizeof startup;
@@ -141,14 +121,41 @@ void RunHiddenAndWait(const std::string& command_line, const MessagePump& pump) 
   if (!text::EndsWithBackslash(program.data(), program.size(), lead_bytes)) program += '\\';
   program += command_line.substr(0, command_line.find(' '));
 
+  // The input waits in a pipe whose reading end alone is inherited; the writing end is
+  // closed once the input is in, so the command reads it and then the end of its input.
+  win::FileHandle input_read;
+  BOOL inherit = FALSE;
+  if (!input.empty()) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    if (!CreatePipe(&read_end, &write_end, &inheritable, static_cast<DWORD>(input.size()))) {
+      ThrowExecError(GetLastError(), command_line);
+    }
+    input_read.reset(read_end);
+    const win::KernelHandle writer(write_end);
+    DWORD written = 0;
+    if (!SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0) ||
+        !WriteFile(write_end, input.data(), static_cast<DWORD>(input.size()), &written, nullptr) ||
+        written != input.size()) {
+      ThrowExecError(GetLastError(), command_line);
+    }
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+    startup.hStdInput = input_read.get();
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    inherit = TRUE;
+  }
+
   std::string writable_command = command_line;  // CreateProcessA may write into it
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(program.c_str(), writable_command.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
+  if (!CreateProcessA(program.c_str(), writable_command.data(), nullptr, nullptr, inherit, CREATE_DEFAULT_ERROR_MODE,
                       nullptr, system_folder.c_str(), &startup, &process)) {
     ThrowExecError(GetLastError(), command_line);
   }
   const win::KernelHandle process_handle(process.hProcess);
   const win::KernelHandle thread_handle(process.hThread);
+  input_read.reset();  // the command holds its own copy
 
   // A failed wait ends the loop like the end of the process: nothing more can be learnt.
   while (WaitForSingleObject(process_handle.get(), kWaitSliceMs) == WAIT_TIMEOUT) pump();
@@ -167,22 +174,13 @@ void GrantFolderAccess(const std::string& folder, const text::LeadByteTable& lea
       absolute.substr(0, text::RemoveTrailingBackslash(absolute.data(), absolute.size(), lead_bytes));
   if (IsRoot(target, lead_bytes)) return;
 
-  const std::string own_path = OwnProgramPath();
-  const std::string answer_path =
-      FullPath(own_path.substr(0, text::FolderPartLength(own_path.data(), own_path.size(), lead_bytes)) +
-               kAnswerFileName);
-  if (answer_path.empty()) return;
-
   // cmd.exe expands %NAME% even between double quotes, and with delayed expansion switched
-  // on in the registry also !NAME! (dropping a lone "!"), so such a name could send the echo
-  // or cacls /T to another file or folder tree. No escape works inside the quotes, so the
-  // rights stay as they are. Neither "%" nor "!" is ever a second byte.
-  if (target.find_first_of("%!") != std::string::npos || answer_path.find_first_of("%!") != std::string::npos) return;
+  // on in the registry also !NAME! (dropping a lone "!"), so such a name could send cacls /T
+  // to another folder tree. No escape works inside the quotes, so the rights stay as they
+  // are. Neither "%" nor "!" is ever a second byte.
+  if (target.find_first_of("%!") != std::string::npos) return;
 
-  const std::string quoted_answer = "\"" + answer_path + "\"";
-  const AnswerFileRemover remover(answer_path);
-  RunHiddenAndWait(kEchoCommand + quoted_answer, pump);
-  RunHiddenAndWait(kCaclsCommand + target + kCaclsSwitches + quoted_answer, pump);
+  RunHiddenAndWait(kCaclsCommand + target + kCaclsSwitches, kCaclsAnswer, pump);
 }
 
 }  // namespace update

@@ -1,14 +1,15 @@
 #pragma once
 // Folder access preparation of the update run: before the applier is written into the
 // install folder, the group "Authenticated Users" gets full control over that folder tree
-// on the NT family, by the system's cacls run hidden through cmd.exe with a one-line
-// answer file beside the wizard's own program file. Nothing is done on the 9x family.
+// on the NT family, by the system's cacls run hidden through cmd.exe, its answer "Y" on
+// its standard input. Nothing is done on the 9x family.
 //
 // Paths and command lines are code page 932 byte strings. Errors are thrown as
 // std::runtime_error carrying the text the wizard's error box shows.
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "core/text/cp932.h"
 
@@ -40,17 +41,22 @@ uint32_t GetPlatformId();
 // decimal + CR LF + the command line.
 void RunHiddenAndWait(const std::string& command_line, const MessagePump& pump = DispatchPendingMessages);
 
+// The same with `input` as the command's standard input (a pipe that ends after it); the
+// command then inherits that pipe and nothing else of the wizard's.
+void RunHiddenAndWait(const std::string& command_line, std::string_view input,
+                      const MessagePump& pump = DispatchPendingMessages);
+
 // Grants "Authenticated Users" full control over `folder` (as the update run holds it,
 // with its trailing backslash) and everything below it. Returns without doing anything
 // on the 9x family, when the folder does not exist, when it is a drive root (cacls /T
-// would rework the rights of a whole drive) and when the folder or the answer path holds
-// a "%" or "!" (cmd.exe would expand it and cacls could act on another folder); the update run
-// goes on in each case with the rights unchanged. A relative folder is made absolute
-// first, as the commands run in the system folder.
+// would rework the rights of a whole drive) and when the folder holds a "%" or "!"
+// (cmd.exe would expand it and cacls could act on another folder); the update run goes on
+// in each case with the rights unchanged. A relative folder is made absolute first, as the
+// command runs in the system folder.
 //
 // `lead_bytes` is the table of the system's code page, so that a second byte 0x5C of a
 // double-byte character is never taken for a backslash. Errors of RunHiddenAndWait pass
-// through after the answer file has been deleted.
+// through.
 void GrantFolderAccess(const std::string& folder, const text::LeadByteTable& lead_bytes,
                        const MessagePump& pump = DispatchPendingMessages);
 

@@ -7,8 +7,21 @@
 #include "DirSel.h"
 #include "EndDialog.h"
 #include "win/forms/application.h"
+#include "win/library_search.h"
+
+#ifdef WIZARD_TEST_HOOKS
+namespace update {
+void InstallTestProbe();
+}
+#endif
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // The wizard runs elevated from the user's download folder: before anything else.
+  win::RestrictLibrarySearch();
+#ifdef WIZARD_TEST_HOOKS
+  // Update-test.exe only: tries to disturb the files the run holds (see TestProbe.cpp).
+  update::InstallTestProbe();
+#endif
   forms::Application application;
   try {
     application.Initialize();

@@ -64,6 +64,19 @@ class ApplierPlatform {
   virtual bool RenameFile(const char* from, const char* to) = 0;
   virtual FoundKind Find(const char* path) = 0;
 
+  // A new file is held from its creation to its move into place, so that what is checked
+  // is what is moved: nobody may write, replace or delete it in between. `path` is where
+  // `file` was created. Platforms that cannot hold a file read and move it by its path.
+  virtual LoadResult LoadOutput(OutputFile file, const char* path, FileBlock* block) {
+    (void)file;
+    return LoadWholeFile(path, block);
+  }
+  // Moves the still open output to `to`, never over an existing file; CloseOutput follows.
+  virtual bool MoveOutput(OutputFile file, const char* from, const char* to) {
+    (void)file;
+    return RenameFile(from, to);
+  }
+
   // The progress dialog and the user.
   virtual void OpenProgressDialog() = 0;
   virtual void CloseProgressDialog() = 0;

@@ -103,14 +103,19 @@ class Run {
   }
   void BrokenDataBox() { pf_.ShowBox(msg::kBrokenData, msg::kAbnormalEnd, Owner(), kBoxExclamation); }
 
-  bool Load(const char* path, FileBlock* block);
+  bool Load(const char* path, FileBlock* block) {
+    return Load(path, block, [&](FileBlock* b) { return pf_.LoadWholeFile(path, b); });
+  }
+  // `load` reads the file named `path` in some way; its failures get the boxes of a load.
+  template <typename Loader>
+  bool Load(const char* path, FileBlock* block, Loader load);
   EntryRead ReadEntry(uint32_t offset);
   bool LoadOldContents();
   void ReleaseOld();
   void ApplyEntries();
   // One entry; returns false when the run ends with it.
   bool ApplyEntry(uint64_t* body_end);
-  bool PutInPlace();
+  bool PutInPlace(OutputFile output);
   void ShowDocument();
 
   ApplierPlatform& pf_;
@@ -131,10 +136,11 @@ class Run {
   bool dialog_ = false;
 };
 
-bool Run::Load(const char* path, FileBlock* block) {
+template <typename Loader>
+bool Run::Load(const char* path, FileBlock* block, Loader load) {
   *block = FileBlock{};
   const char* caption = nullptr;
-  switch (pf_.LoadWholeFile(path, block)) {
+  switch (load(block)) {
     case LoadResult::Ok:
       return true;
     case LoadResult::OpenFailed: caption = msg::kOpenFailed; break;
@@ -364,21 +370,32 @@ bool Run::ApplyEntry(uint64_t* body_end) {
     FormatNumber(line, sizeof line, "[", error_code, "]");
     pf_.ShowBox(line, msg::kStampFailed, BoxOwner::Dialog, kBoxPlain);
   }
-  pf_.CloseOutput(output);
-  if (touch) return true;
+  if (touch) {
+    pf_.CloseOutput(output);
+    return true;
+  }
 
+  // Read back and moved into place through the file still held open, so no other file
+  // can take its place between the check and the move.
   FileBlock rebuilt;
-  if (!Load(temp_, &rebuilt)) return false;
+  const bool loaded = Load(temp_, &rebuilt, [&](FileBlock* block) { return pf_.LoadOutput(output, temp_, block); });
+  if (!loaded) {
+    pf_.CloseOutput(output);
+    return false;
+  }
   const uint32_t checksum = PatchChecksum(rebuilt.data, rebuilt.size);
   pf_.ReleaseBlock(&rebuilt);
   if (checksum != entry_.new_crc) {
+    pf_.CloseOutput(output);
     FileBox(target_, msg::kChecksumMismatch, BoxOwner::Dialog);
     return false;
   }
-  return PutInPlace();
+  const bool placed = PutInPlace(output);
+  pf_.CloseOutput(output);
+  return placed;
 }
 
-bool Run::PutInPlace() {
+bool Run::PutInPlace(OutputFile output) {
   if (entry_.kind == EntryKind::Update) {
     if (entry_.no_backup()) {
       if (!pf_.RemoveFile(target_)) {
@@ -413,7 +430,7 @@ bool Run::PutInPlace() {
       }
     }
   }
-  if (!pf_.RenameFile(temp_, target_)) {
+  if (!pf_.MoveOutput(output, temp_, target_)) {
     FileBox(target_, msg::kRenameFailed, BoxOwner::Dialog);
     return false;
   }

@@ -18,9 +18,11 @@ std::string ReplaceExtension(std::string_view name, std::string_view extension, 
   return result;
 }
 
-RunOutcome JudgeRun(const FileStamp& backup_before, const FileStamp& backup_after, bool target_exists) {
+RunOutcome JudgeRun(const FileStamp& backup_before, const FileStamp& backup_after, TargetState target) {
   if (!backup_after.exists) return RunOutcome::kFailed;
-  if (!target_exists) return RunOutcome::kRestoreBackup;
+  if (target == TargetState::kMissing) return RunOutcome::kRestoreBackup;
+  // Both files stay: the backup cannot be moved back over a file that is there.
+  if (target == TargetState::kOther) return RunOutcome::kFailed;
   if (!backup_before.exists) return RunOutcome::kSuccess;
   // A backup that was there before counts only when it has visibly been replaced.
   if (!backup_before.identified || !backup_after.identified || backup_before.SameFileAs(backup_after)) {

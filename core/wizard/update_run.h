@@ -42,9 +42,18 @@ enum class RunOutcome {
                    // then report the failure
 };
 
+// What lies at the program's own path once the applier has ended.
+enum class TargetState {
+  kMissing,  // nothing (or a folder)
+  kOther,    // a file, but not the program the payload rebuilds: not proof of anything
+  kNew,      // exactly the size and checksum the payload's entry records for it
+};
+
 // The judgement after the applier has ended. `backup_before` is the backup path as it was
 // just before the applier started, `backup_after` as it is now. A backup that is still the
-// very file that lay there before (or that cannot be told apart from it) proves nothing.
-RunOutcome JudgeRun(const FileStamp& backup_before, const FileStamp& backup_after, bool target_exists);
+// very file that lay there before (or that cannot be told apart from it) proves nothing,
+// and neither does a new backup beside a program that is not the new one: another process
+// may have made both, and then the backup may be the user's only real copy.
+RunOutcome JudgeRun(const FileStamp& backup_before, const FileStamp& backup_after, TargetState target);
 
 }  // namespace wizard

@@ -13,6 +13,7 @@ using wizard::FileStamp;
 using wizard::JudgeRun;
 using wizard::ReplaceExtension;
 using wizard::RunOutcome;
+using enum wizard::TargetState;
 
 const text::LeadByteTable kCp932 = text::LeadByteTable::Cp932();
 
@@ -49,46 +50,58 @@ FileStamp Stamp(uint64_t index, uint64_t size = 100, uint64_t written = 5000) {
 const FileStamp kNone;
 
 TEST(JudgeRun, ANewBackupBesideTheProgramIsSuccess) {
-  EXPECT_EQ(JudgeRun(kNone, Stamp(7), true), RunOutcome::kSuccess);
+  EXPECT_EQ(JudgeRun(kNone, Stamp(7), kNew), RunOutcome::kSuccess);
 }
 
 TEST(JudgeRun, NoBackupIsFailure) {
-  EXPECT_EQ(JudgeRun(kNone, kNone, true), RunOutcome::kFailed);
+  EXPECT_EQ(JudgeRun(kNone, kNone, kNew), RunOutcome::kFailed);
   // The applier may have lost an older backup without making a new one.
-  EXPECT_EQ(JudgeRun(Stamp(7), kNone, true), RunOutcome::kFailed);
+  EXPECT_EQ(JudgeRun(Stamp(7), kNone, kNew), RunOutcome::kFailed);
 }
 
 TEST(JudgeRun, TheOnlyCopyIsRestoredNotDeleted) {
-  EXPECT_EQ(JudgeRun(kNone, Stamp(7), false), RunOutcome::kRestoreBackup);
+  EXPECT_EQ(JudgeRun(kNone, Stamp(7), kMissing), RunOutcome::kRestoreBackup);
   // Also when the backup is one that lay there before: it is all that is left.
-  EXPECT_EQ(JudgeRun(Stamp(7), Stamp(7), false), RunOutcome::kRestoreBackup);
+  EXPECT_EQ(JudgeRun(Stamp(7), Stamp(7), kMissing), RunOutcome::kRestoreBackup);
   FileStamp unreadable = Stamp(7);
   unreadable.identified = false;
-  EXPECT_EQ(JudgeRun(kNone, unreadable, false), RunOutcome::kRestoreBackup);
+  EXPECT_EQ(JudgeRun(kNone, unreadable, kMissing), RunOutcome::kRestoreBackup);
 }
 
 TEST(JudgeRun, AnOlderBackupThatWasNotReplacedIsFailure) {
-  EXPECT_EQ(JudgeRun(Stamp(7), Stamp(7), true), RunOutcome::kFailed);
+  EXPECT_EQ(JudgeRun(Stamp(7), Stamp(7), kNew), RunOutcome::kFailed);
 }
 
 TEST(JudgeRun, AReplacedBackupIsSuccessWhateverChanged) {
   // The applier deletes the older backup and renames the program: another file index.
-  EXPECT_EQ(JudgeRun(Stamp(7), Stamp(8), true), RunOutcome::kSuccess);
+  EXPECT_EQ(JudgeRun(Stamp(7), Stamp(8), kNew), RunOutcome::kSuccess);
   // A file system that reuses the index still shows another size or time.
-  EXPECT_EQ(JudgeRun(Stamp(7), Stamp(7, 101), true), RunOutcome::kSuccess);
-  EXPECT_EQ(JudgeRun(Stamp(7), Stamp(7, 100, 5001), true), RunOutcome::kSuccess);
+  EXPECT_EQ(JudgeRun(Stamp(7), Stamp(7, 101), kNew), RunOutcome::kSuccess);
+  EXPECT_EQ(JudgeRun(Stamp(7), Stamp(7, 100, 5001), kNew), RunOutcome::kSuccess);
   FileStamp other_volume = Stamp(7);
   other_volume.volume_serial = 0x4321;
-  EXPECT_EQ(JudgeRun(Stamp(7), other_volume, true), RunOutcome::kSuccess);
+  EXPECT_EQ(JudgeRun(Stamp(7), other_volume, kNew), RunOutcome::kSuccess);
 }
 
 TEST(JudgeRun, ABackupThatCannotBeToldApartFromTheOlderOneIsFailure) {
   FileStamp unreadable = Stamp(8);
   unreadable.identified = false;
-  EXPECT_EQ(JudgeRun(Stamp(7), unreadable, true), RunOutcome::kFailed);
+  EXPECT_EQ(JudgeRun(Stamp(7), unreadable, kNew), RunOutcome::kFailed);
   FileStamp unread_before = Stamp(7);
   unread_before.identified = false;
-  EXPECT_EQ(JudgeRun(unread_before, Stamp(8), true), RunOutcome::kFailed);
+  EXPECT_EQ(JudgeRun(unread_before, Stamp(8), kNew), RunOutcome::kFailed);
+}
+
+TEST(JudgeRun, AProgramThatIsNotTheNewOneIsNeverSuccessAndNeverOverwritten) {
+  // Another process made a program and a backup during the run: whatever the backup
+  // looks like, the run failed and both files stay.
+  FileStamp unreadable = Stamp(8);
+  unreadable.identified = false;
+  for (const FileStamp& before : {kNone, Stamp(7)}) {
+    for (const FileStamp& after : {kNone, Stamp(7), Stamp(8), unreadable}) {
+      EXPECT_EQ(JudgeRun(before, after, kOther), RunOutcome::kFailed);
+    }
+  }
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 #!/bin/bash
 # The wizard's folder access preparation, called directly by folder_access_test.exe with a
 # spy cacls in the system folder: the user would see nothing, but cacls must be asked for
-# exactly the install folder (quoted, no trailing backslash) and read "Y" from an answer
-# file that is gone afterwards; nothing must run on the 9x family, for a drive root or for
-# a folder name with "%" or "!"; a missing cmd.exe gives the two-line "Exec Error".
+# exactly the install folder (quoted, no trailing backslash) and read "Y" from its input
+# (a pipe: an older yes.txt is never touched); nothing must run on the 9x family, for a
+# drive root or for a folder name with "%" or "!"; a missing cmd.exe gives the two-line
+# "Exec Error".
 source "$(dirname "$0")/../harness.sh"
 wine_init spy/folder-access "${WINE_TIMEOUT:-240}"
 
@@ -42,7 +43,7 @@ LC_ALL="$WINE_SETUP_LOCALE" wine reg add 'HKCU\Software\Wine\AppDefaults\folder_
   /v Version /d win98 /f >>"$WINE_LOG" 2>&1
 run_mode 9x 'C:\fa\wizard9x\folder_access_9x.exe'
 
-# Without the file system32\cmd.exe (moved away) the first command cannot be started.
+# Without the file system32\cmd.exe (moved away) the command cannot be started.
 cp "$TEST_EXE" "$WINE_C/fa/wizardnocmd/folder_access_test.exe"
 mv "$WINE_C/windows/system32/cmd.exe" "$WINE_C/windows/system32/cmd.exe.away"
 run_mode nocmd 'C:\fa\wizardnocmd\folder_access_test.exe'

@@ -1,6 +1,7 @@
 // Calls the wizard's folder access preparation directly under Wine, with the spy cacls in
-// the system folder, and checks what cacls was asked, what it read, and that the answer
-// file beside this program is gone afterwards. Run by folder-access.sh, which prepares the
+// the system folder, and checks what cacls was asked, what it read (its answer comes
+// through a pipe), and that nothing is written beside this program: a yes.txt there, even
+// a planted one, is never touched. Run by folder-access.sh, which prepares the
 // prefix; each mode is one Wine configuration:
 //
 //   folder_access_test.exe nt    SCRATCH   the NT family with cmd.exe and the spy
@@ -131,7 +132,7 @@ void RunNtChecks(const std::string& scratch, const std::string& log_path) {
   CreateDirectoryA(install.c_str(), nullptr);
   const std::string expected_request = "\"" + install + "\" /T /E /G \"Authenticated Users\":F";
 
-  {  // The whole preparation; an older answer file is overwritten, then removed.
+  {  // The whole preparation; an older yes.txt is neither read nor written.
     DeleteFileA(log_path.c_str());
     WriteFileText(answer, "N\r\nold answer\r\n");
     const std::string outcome = Grant(install + "\\");
@@ -143,11 +144,12 @@ void RunNtChecks(const std::string& scratch, const std::string& log_path) {
             "cacls got the quoted folder without trailing backslash", calls[0].cmdline);
       Check(calls[0].cmdline.find(install + "\\\"") == std::string::npos, "no backslash before the closing quote",
             calls[0].cmdline);
-      Check(calls[0].stdin_hex == "59 0D 0A", "cacls read Y CR LF from the answer file", calls[0].stdin_hex);
+      Check(calls[0].stdin_hex == "59 0D 0A", "cacls read Y CR LF from its input", calls[0].stdin_hex);
       Check(lstrcmpiA(calls[0].cwd.c_str(), system_folder.c_str()) == 0, "cacls ran in the system folder",
             calls[0].cwd);
     }
-    Check(!Exists(answer), "answer file gone after the preparation");
+    Check(ReadFileText(answer) == "N\r\nold answer\r\n", "an older yes.txt is left as it was");
+    DeleteFileA(answer.c_str());
   }
 
   {  // A relative folder and one with "..": the commands run elsewhere, so cacls must get
@@ -218,7 +220,7 @@ void RunNtChecks(const std::string& scratch, const std::string& log_path) {
     Check(outcome.empty() && ReadSpyLog(log_path).size() == 1, "slow cacls completes");
     Check(elapsed >= 600, "the preparation waited for cacls", std::to_string(elapsed) + " ms");
     Check(g_timer_ticks >= 5, "messages dispatched during the wait", std::to_string(g_timer_ticks) + " ticks");
-    Check(!Exists(answer), "answer file gone after a slow cacls");
+    Check(!Exists(answer), "no answer file written");
 
     // The wizard passes its own dispatching; it is the one called between the slices.
     SetEnvironmentVariableA("SPY_SLEEP_MS", "300");
@@ -280,11 +282,13 @@ void RunNoCommandChecks(const std::string& scratch, const std::string& log_path)
   DeleteFileA(log_path.c_str());
   WriteFileText(answer, "old");
   const std::string outcome = Grant(install + "\\");
-  const std::string expected = "error: Exec Error2\r\ncmd.exe /c echo Y> \"" + answer + "\"";
-  Check(outcome == expected, "cmd.exe missing: two-line Exec Error with the echo command", outcome);
-  Check(!outcome.empty() && outcome.back() == '"', "the text ends in a quotation mark (no \".\" appended)");
-  Check(!Exists(answer), "answer file gone after the failed start");
-  Check(ReadSpyLog(log_path).empty(), "cacls not attempted after the echo failed");
+  const std::string expected =
+      "error: Exec Error2\r\ncmd.exe /d /c cacls \"" + install + "\" /T /E /G \"Authenticated Users\":F";
+  Check(outcome == expected, "cmd.exe missing: two-line Exec Error with the command", outcome);
+  Check(!outcome.empty() && outcome.back() == 'F', "the text ends with the command (no \".\" appended)");
+  Check(ReadFileText(answer) == "old", "an older yes.txt is left as it was");
+  DeleteFileA(answer.c_str());
+  Check(ReadSpyLog(log_path).empty(), "cacls not run");
 }
 
 }  // namespace

@@ -30,12 +30,13 @@ install_spy() {
 }
 spy_log() { tr -d '\r' <"$WINE_C/spy-cacls.log" 2>/dev/null | iconv -f CP932 -t UTF-8; }
 
-# start_update [NAME]: the wizard as C:\Download\NAME (default Update.exe), started from
-# that folder as a user would double-click it; its Unix PID in $wizard.
+# start_update [NAME [PROGRAM]]: the wizard (PROGRAM, default the built Update.exe) as
+# C:\Download\NAME (default Update.exe), started from that folder as a user would
+# double-click it; its Unix PID in $wizard.
 start_update() {
-  local name="${1:-Update.exe}"
+  local name="${1:-Update.exe}" program="${2:-$OUT_BIN/Update.exe}"
   mkdir -p "$WINE_C/Download"
-  cp "$OUT_BIN/Update.exe" "$WINE_C/Download/$name"
+  cp "$program" "$WINE_C/Download/$name"
   pushd "$WINE_C/Download" >/dev/null || return 1
   wine_bg wizard "$WIZARD_DIR\\$name"
   popd >/dev/null || return 1

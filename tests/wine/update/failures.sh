@@ -3,9 +3,10 @@
 # stop with its "CRCが一致しません" box; after its OK the wizard says "アップデートに失敗しました。…"
 # and ends, the program as it was. A Lunder19.OLD left from earlier does not turn that
 # failure into a success and is left alone, while a good Ver1.0 beside such a backup still
-# updates. When an applier leaves the program only under the backup name (a stand-in
-# applier from a planted payload library plays that part), the wizard moves it back to
-# Lunder19.EXE and reports the failure: the user keeps a working program.
+# updates. When an applier leaves the program only under the backup name (a test wizard
+# carrying a stand-in applier plays that part), the wizard moves it back to Lunder19.EXE
+# and reports the failure: the user keeps a working program. A backup and a program made
+# by another process are no success either, and neither file is deleted.
 source "$(dirname "$0")/common.sh"
 wine_init update/failures 180
 
@@ -60,10 +61,9 @@ echo "== an applier that leaves the program only as Lunder19.OLD"
 rm -f "$(wine_ci "$folder/Lunder19.EXE")"
 cp "$V1" "$folder/Lunder19.EXE"
 touch -d '2007-01-15 09:00:00' "$folder/Lunder19.EXE"
-cp "$SPY_DIR/fakepayload/patch.dll" "$WINE_C/Download/patch.dll"
-rm -f "$WINE_C/patch-dll-ran.txt" "$WINE_C/fake-applier.log"
+rm -f "$WINE_C/fake-applier.log"
 export FAKE_APPLIER_MODE=backup-only
-start_update
+start_update Update.exe "$SPY_DIR/fakepayload/Update.exe"
 press_next
 expect_message "backup left alone" "$FAILED_TEXT"
 expect_exit "after the failure message"
@@ -72,11 +72,23 @@ check_same_file "the program is back under its own name" "$V1" "$folder/Lunder19
 check_mtime "with its own time" "2007-01-15 09:00:00" "$folder/Lunder19.EXE"
 check_missing "no backup (it was moved back, not deleted)" "$folder/Lunder19.OLD"
 check_missing "no applier left" "$folder/Lunder19Patch.EXE"
-check_missing "the payload library was only read" "$WINE_C/patch-dll-ran.txt"
 applier_log="$(tr -d '\r' <"$WINE_C/fake-applier.log" 2>/dev/null)"
 check_eq "the stand-in ran once" 1 "$(grep -c '^cmdline=' <<<"$applier_log")"
 check "it was started by its path alone" grep -qE '^cmdline="?C:\\TESBWIN\\LUNDER19\\Lunder19Patch\.EXE"?$' <<<"$applier_log"
 check "it inherited the wizard's current folder" grep -qxF 'cwd=C:\Download' <<<"$applier_log"
-rm -f "$WINE_C/Download/patch.dll"
+
+echo "== a backup and a program made by another process: no success, nothing deleted"
+# The stand-in moves the program to Lunder19.OLD and puts a file of its own at
+# Lunder19.EXE: a new backup beside a program, but not the program the payload rebuilds.
+rm -f "$WINE_C/fake-applier.log"
+export FAKE_APPLIER_MODE=foreign-pair
+start_update Update.exe "$SPY_DIR/fakepayload/Update.exe"
+press_next
+expect_message "foreign program and backup" "$FAILED_TEXT"
+expect_exit "after the failure message"
+unset FAKE_APPLIER_MODE
+check_same_file "the user's program is kept as the backup" "$V1" "$folder/Lunder19.OLD"
+check "the other program is left where it is" grep -q "not the new program" "$folder/Lunder19.EXE"
+check_missing "no applier left" "$folder/Lunder19Patch.EXE"
 
 wine_done
