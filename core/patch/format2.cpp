@@ -16,17 +16,19 @@ void Write32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// Reads unsigned LEB128 numbers of at most 32 bits from one decoded stream.
+// Reads numbers of at most 32 bits from one decoded stream: 7-bit groups, the most
+// significant first, the high bit set on every byte but the last (so the first byte of
+// a number, which deflate sees most varied, comes first and small numbers stay one byte).
 class Cursor {
  public:
   Cursor(const uint8_t* data, uint64_t size) : p_(data), end_(data + size) {}
   bool Varint(uint32_t* value) {
     uint32_t v = 0;
-    for (int shift = 0; shift < 35; shift += 7) {
+    for (int i = 0; i < 5; ++i) {
       if (p_ == end_) return false;
       const uint8_t b = *p_++;
-      if (shift == 28 && b > 0x0F) return false;  // more than 32 bits
-      v |= uint32_t{b & 0x7Fu} << shift;
+      if (v > (0xFFFFFFFFu >> 7)) return false;  // more than 32 bits
+      v = (v << 7) | (b & 0x7Fu);
       if ((b & 0x80) == 0) {
         *value = v;
         return true;
@@ -49,11 +51,13 @@ class Cursor {
 
 // Largest raw size a valid body can give each stream, from new_size: a control record
 // produces at least one byte in at most 15 bytes, a pair of runs covers at least one
-// copied byte in at most 10, and values and new bytes are bytes of the output.
+// copied byte in at most 5 bytes in each run stream, and values and new bytes are bytes
+// of the output.
 uint64_t RawLimit(int stream, uint32_t new_size) {
   switch (stream) {
     case kStreamControl: return uint64_t{new_size} * 15;
-    case kStreamRuns: return uint64_t{new_size} * 10;
+    case kStreamZeros:
+    case kStreamTakes: return uint64_t{new_size} * 5;
     default: return new_size;
   }
 }
@@ -72,16 +76,17 @@ bool Inflate(const uint8_t* packed, uint32_t packed_size, uint8_t* out, uint32_t
   return exact;
 }
 
-// The difference runs and values, consumed in order across all copies.
+// The difference runs and values, consumed in order across all copies: a pair of runs is
+// one number from the zeros stream and one from the takes stream.
 class Differences {
  public:
-  Differences(Cursor runs, Cursor values) : runs_(runs), values_(values) {}
+  Differences(Cursor zeros, Cursor takes, Cursor values) : zero_runs_(zeros), take_runs_(takes), values_(values) {}
 
   // out[i] = from[i] + difference, for `n` bytes.
   Body2Outcome Apply(const uint8_t* from, uint8_t* out, uint32_t n) {
     while (n > 0) {
       if (zeros_ == 0 && takes_ == 0) {
-        if (!runs_.Varint(&zeros_) || !runs_.Varint(&takes_)) return Body2Outcome::DifferencesRunOut;
+        if (!zero_runs_.Varint(&zeros_) || !take_runs_.Varint(&takes_)) return Body2Outcome::DifferencesRunOut;
         if (zeros_ == 0 && takes_ == 0) return Body2Outcome::ControlBroken;
       }
       if (zeros_ > 0) {
@@ -98,10 +103,12 @@ class Differences {
     }
     return Body2Outcome::Ok;
   }
-  bool Exhausted() const { return zeros_ == 0 && takes_ == 0 && runs_.AtEnd() && values_.AtEnd(); }
+  bool Exhausted() const {
+    return zeros_ == 0 && takes_ == 0 && zero_runs_.AtEnd() && take_runs_.AtEnd() && values_.AtEnd();
+  }
 
  private:
-  Cursor runs_, values_;
+  Cursor zero_runs_, take_runs_, values_;
   uint32_t zeros_ = 0, takes_ = 0;
 };
 
@@ -224,7 +231,7 @@ Body2Outcome DecodeBody2(Image image, const EntryHeader& header, std::span<const
     old = std::span<const uint8_t>(transformed.data(), old_contents.size());
   }
 
-  Differences diff(cursor(kStreamRuns), cursor(kStreamValues));
+  Differences diff(cursor(kStreamZeros), cursor(kStreamTakes), cursor(kStreamValues));
   const Body2Outcome ran = RunControls(header, old, cursor(kStreamControl), diff, cursor(kStreamNew), out);
   if (ran != Body2Outcome::Ok) return ran;
   if (layout.transform == kTransformX86Branches) X86BranchesDecode(out, header.new_size);

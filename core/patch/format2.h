@@ -1,7 +1,8 @@
 #pragma once
 // The body of an update or create-if-missing entry of format 2.00 (docs/format-2.md):
-// a small fixed head giving the raw and packed size of four zlib streams (control
-// records, difference runs, difference values, new bytes), then the packed streams.
+// a small fixed head giving the raw and packed size of five zlib streams (control
+// records, zero runs and taken runs of the difference, difference values, new bytes),
+// then the packed streams.
 // The head alone tells where the body ends; decoding checks every count against the
 // streams and the old contents before a single byte of output is trusted.
 #include <cstdint>
@@ -11,7 +12,7 @@
 
 namespace patch {
 
-enum StreamId : int { kStreamControl, kStreamRuns, kStreamValues, kStreamNew, kStreamCount };
+enum StreamId : int { kStreamControl, kStreamZeros, kStreamTakes, kStreamValues, kStreamNew, kStreamCount };
 
 // Leading byte of the body: which transform the rebuilt contents went through. Never 0,
 // so a body can never be mistaken for the touch marker word (00 80).
@@ -34,6 +35,7 @@ struct Body2Layout {
   PackedStream streams[kStreamCount];
   uint64_t end = 0;  // first byte after the body
 };
+static_assert(sizeof(BodySummary::raw_sizes) / sizeof(uint32_t) == kStreamCount);
 
 enum class Body2Outcome : uint8_t {
   Ok,

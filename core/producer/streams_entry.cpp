@@ -11,12 +11,12 @@
 namespace producer {
 namespace {
 
+// 7-bit groups, the most significant first, the high bit on all but the last byte.
 void PutVarint(std::vector<uint8_t>& out, uint32_t v) {
-  while (v >= 0x80) {
-    out.push_back(static_cast<uint8_t>(v | 0x80));
-    v >>= 7;
-  }
-  out.push_back(static_cast<uint8_t>(v));
+  int shift = 28;
+  while (shift > 0 && (v >> shift) == 0) shift -= 7;
+  for (; shift > 0; shift -= 7) out.push_back(static_cast<uint8_t>(((v >> shift) & 0x7F) | 0x80));
+  out.push_back(static_cast<uint8_t>(v & 0x7F));
 }
 
 void Put32(std::vector<uint8_t>& out, uint32_t v) {
@@ -63,8 +63,8 @@ class DifferenceCoder {
     ++takes_;
   }
   void EmitPair() {
-    PutVarint(raw_.s[patch::kStreamRuns], zeros_);
-    PutVarint(raw_.s[patch::kStreamRuns], takes_);
+    PutVarint(raw_.s[patch::kStreamZeros], zeros_);
+    PutVarint(raw_.s[patch::kStreamTakes], takes_);
     zeros_ = takes_ = 0;
   }
   RawStreams& raw_;

@@ -130,16 +130,21 @@ inline Entry UpdateEntry(const Bytes& old_file, const Bytes& new_file) {
   return e;
 }
 
+// 7-bit groups, the most significant first, the high bit on all but the last byte.
 inline void Varint(Bytes& b, uint32_t v) {
-  for (; v >= 0x80; v >>= 7) b.push_back(static_cast<uint8_t>(v | 0x80));
-  b.push_back(static_cast<uint8_t>(v));
+  Bytes groups;
+  do {
+    groups.push_back(static_cast<uint8_t>(v & 0x7F));
+    v >>= 7;
+  } while (v != 0);
+  for (size_t i = groups.size(); i-- > 0;) b.push_back(static_cast<uint8_t>(groups[i] | (i > 0 ? 0x80 : 0)));
 }
 inline uint32_t Zigzag(int32_t v) { return (static_cast<uint32_t>(v) << 1) ^ static_cast<uint32_t>(v >> 31); }
 
-// The four raw streams of a compressed-streams body (format 2.00), written with the
+// The five raw streams of a compressed-streams body (format 2.00), written with the
 // format's own rules and deflated with zlib.
 struct Streams {
-  Bytes control, runs, values, fresh;
+  Bytes control, zeros, takes, values, fresh;
   uint8_t transform = patch::kTransformNone;
   Streams& Copy(uint32_t n, int32_t delta, uint32_t m) {
     Varint(control, n);
@@ -148,8 +153,8 @@ struct Streams {
     return *this;
   }
   Streams& Run(uint32_t zeros, const Bytes& taken) {
-    Varint(runs, zeros);
-    Varint(runs, static_cast<uint32_t>(taken.size()));
+    Varint(this->zeros, zeros);
+    Varint(takes, static_cast<uint32_t>(taken.size()));
     values.insert(values.end(), taken.begin(), taken.end());
     return *this;
   }
@@ -160,7 +165,7 @@ struct Streams {
   Bytes Body() const {
     Bytes body{transform};
     Bytes packed;
-    for (const Bytes* raw : {&control, &runs, &values, &fresh}) {
+    for (const Bytes* raw : {&control, &zeros, &takes, &values, &fresh}) {
       Bytes p;
       if (!raw->empty()) {
         uLongf n = compressBound(static_cast<uLong>(raw->size()));

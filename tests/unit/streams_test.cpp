@@ -77,8 +77,8 @@ TEST(StreamsDecode, HeadAndPackedStreamsAreChecked) {
     Body2Outcome outcome;
   } cases[] = {
       {"unknown transform", 0, 0x07, 0, Body2Outcome::UnknownTransform},
-      {"raw size without packed bytes", 1 + 8 * 2, 0x01, 0, Body2Outcome::BadSizes},
-      {"new bytes stated larger than new_size", 1 + 8 * 3, 0x04, 0, Body2Outcome::BadSizes},
+      {"raw size without packed bytes", 1 + 8 * 3, 0x01, 0, Body2Outcome::BadSizes},
+      {"new bytes stated larger than new_size", 1 + 8 * 4, 0x04, 0, Body2Outcome::BadSizes},
       {"control stated larger than inflated", 1, 0x01, 0, Body2Outcome::StreamCorrupt},
       {"corrupt deflate data", patch::kBody2HeadSize + 4, 0x55, 0, Body2Outcome::StreamCorrupt},
       {"last packed byte missing", 0, 0, 1, Body2Outcome::Truncated},

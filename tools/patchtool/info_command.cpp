@@ -34,8 +34,9 @@ const char* ShapeName(patch::BodyShape shape) {
   return "unknown";
 }
 
-const char* const kStreamNames[4] = {"control", "difference runs", "difference values", "new bytes"};
-const char* const kStreamKeys[4] = {"control", "runs", "values", "new_bytes"};
+const char* const kStreamNames[patch::kStreamCount] = {"control", "zero runs", "taken runs", "difference values",
+                                                      "new bytes"};
+const char* const kStreamKeys[patch::kStreamCount] = {"control", "zeros", "takes", "values", "new_bytes"};
 
 const char* FormatName(const patch::EntryHeader& h) {
   return h.format_version == patch::kStreamsFormatVersion ? "2.00 (compressed streams)" : "1.04 (record stream)";
@@ -109,7 +110,7 @@ void PrintText(std::ostream& out, const std::string& file, const Chain& chain, u
         out << "  body            compressed streams, " << (b.end - h.body_offset) << " bytes from offset "
             << h.body_offset << (b.transform == patch::kTransformX86Branches ? ", x86 branch transform" : "")
             << "\n";
-        for (int s = 0; s < 4; ++s) {
+        for (int s = 0; s < patch::kStreamCount; ++s) {
           char line[96];
           std::snprintf(line, sizeof line, "    %-18s %10u bytes, packed %10u\n", kStreamNames[s], b.raw_sizes[s],
                         b.packed_sizes[s]);
@@ -164,7 +165,7 @@ void PrintJson(std::ostream& out, const std::string& file, const Chain& chain, u
         << ", \"literal_bytes\": " << b.literal_bytes << ", \"total_length\": " << b.total_length;
     if (b.shape == patch::BodyShape::Streams) {
       out << ", \"transform\": " << unsigned{b.transform} << ", \"streams\": {";
-      for (int s = 0; s < 4; ++s) {
+      for (int s = 0; s < patch::kStreamCount; ++s) {
         out << (s ? ", " : "") << Json(kStreamKeys[s]) << ": {\"raw\": " << b.raw_sizes[s]
             << ", \"packed\": " << b.packed_sizes[s] << "}";
       }

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "core/patch/applier_run.h"
+#include "core/patch/format2.h"
 #include "core/producer/entry_writer.h"
 #include "core/producer/streams_entry.h"
 #include "core/text/cp932.h"
@@ -146,7 +147,7 @@ int RunMake(const std::vector<std::string>& args, std::ostream& out) {
   out << *output << ": " << entry.size() << " bytes, format " << (streams ? "2.00" : "1.04") << "; " << new_path
       << " (" << new_data.size() << " bytes) from " << old_path << " (" << old_data.size() << " bytes); ";
   if (streams) {
-    out << streams_stats.blocks << " blocks, " << streams_stats.raw_sizes[3] << " new bytes"
+    out << streams_stats.blocks << " blocks, " << streams_stats.raw_sizes[patch::kStreamNew] << " new bytes"
         << (streams_stats.transform == 2 ? ", x86 branch transform" : "") << "; stamp ";
   } else {
     out << (stats.copy_records + stats.literal_records) << " records (" << stats.copy_records << " copy, "
