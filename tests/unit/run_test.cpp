@@ -527,7 +527,10 @@ TEST_F(Run, OverlongTargetIsNeverActedOnUnderItsCutName) {
   struct Case {
     uint8_t flags;
     ShownBox last_box;
-  } cases[] = {{0, refused}, {patch::FLAG_DELETE, kCompleted}, {patch::FLAG_OPEN_DOCUMENT, refused}};
+  } cases[] = {{0, refused},
+               {patch::FLAG_CREATE_IF_MISSING, refused},
+               {patch::FLAG_DELETE, kCompleted},
+               {patch::FLAG_OPEN_DOCUMENT, refused}};
   for (const Case& c : cases) {
     MemoryPlatform p;
     p.own_path = dir + "p.exe";
@@ -535,10 +538,10 @@ TEST_F(Run, OverlongTargetIsNeverActedOnUnderItsCutName) {
     Entry del;
     del.flags = patch::FLAG_DELETE;
     del.name = name;
-    Entry e = Update();
+    Entry e = c.flags == patch::FLAG_CREATE_IF_MISSING ? UpdateEntry({}, new_file) : Update();
     e.flags = c.flags;
     e.name = name;
-    if (c.flags != 0) e.body.clear();  // delete and open-document entries have no body
+    if (c.flags == patch::FLAG_DELETE || c.flags == patch::FLAG_OPEN_DOCUMENT) e.body.clear();  // no body
     p.AddFile(p.own_path, MakeImage({del, e}));
     patch::RunApplier(p);
     EXPECT_EQ(p.boxes, Boxes({c.last_box})) << int(c.flags);
