@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# What the vendor sees: `make update OLD=old.bin NEW=new-version.dat` (scripts/make-update.sh)
-# prints the sizes and checksums and leaves out/Update.exe; what the user then sees is the
+# What the vendor sees: `make update OLD=old.bin NEW=new-version.dat FORMAT=2`
+# (scripts/make-update.sh) prints the sizes and checksums and leaves out/Update.exe
+# carrying a patch of entry format 2.00; what the user then sees is the
 # whole update with that wizard: the installed Lunder19.EXE (here a file of plain data with
 # the old contents) becomes the new file byte for byte with the chosen stamp. Files the
 # format cannot hold (4 GiB and more) and missing files are refused with a clear message.
@@ -27,19 +28,19 @@ PY
 
 echo "== refusals"
 truncate -s 4G "$WINE_WORK/huge.bin"
-out="$(bash "$REPO_DIR/scripts/make-update.sh" "$WINE_WORK/old.bin" "$WINE_WORK/huge.bin" "$build" 2>&1)"
+said="$(bash "$REPO_DIR/scripts/make-update.sh" "$WINE_WORK/old.bin" "$WINE_WORK/huge.bin" "$build" 2>&1)"
 check "a new file of 4 GiB is refused" test $? -ne 0
-check "with the reason" grep -q 'the new file is 4294967296 bytes: the patch format takes files below 4 GiB' <<<"$out"
-out="$(bash "$REPO_DIR/scripts/make-update.sh" "$WINE_WORK/huge.bin" "$WINE_WORK/old.bin" "$build" 2>&1)"
-check "an old file of 4 GiB is refused" grep -q 'the old file is 4294967296 bytes' <<<"$out"
+check "with the reason" grep -q 'the new file is 4294967296 bytes: the patch format takes files below 4 GiB' <<<"$said"
+said="$(bash "$REPO_DIR/scripts/make-update.sh" "$WINE_WORK/huge.bin" "$WINE_WORK/old.bin" "$build" 2>&1)"
+check "an old file of 4 GiB is refused" grep -q 'the old file is 4294967296 bytes' <<<"$said"
 rm -f "$WINE_WORK/huge.bin"
-out="$(bash "$REPO_DIR/scripts/make-update.sh" "$WINE_WORK/old.bin" "$WINE_WORK/missing.dat" "$build" 2>&1)"
-check "a missing file is refused by name" grep -q 'the new file .*missing.dat does not exist' <<<"$out"
+said="$(bash "$REPO_DIR/scripts/make-update.sh" "$WINE_WORK/old.bin" "$WINE_WORK/missing.dat" "$build" 2>&1)"
+check "a missing file is refused by name" grep -q 'the new file .*missing.dat does not exist' <<<"$said"
 check_missing "nothing was built" "$out/Update.exe"
 
 echo "== make-update"
 t0=$(date +%s.%N)
-STAMP="2009-02-03 04:05:06" bash "$REPO_DIR/scripts/make-update.sh" "$WINE_WORK/old.bin" "$WINE_WORK/new-version.dat" \
+STAMP="2009-02-03 04:05:06" FORMAT=2 bash "$REPO_DIR/scripts/make-update.sh" "$WINE_WORK/old.bin" "$WINE_WORK/new-version.dat" \
   "$build" >"$WINE_WORK/make-update.out" 2>&1
 check "make-update succeeds" test $? -eq 0
 awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "timing: make-update %.1f s\n", b - a }'
@@ -48,6 +49,7 @@ summary="$(cat "$WINE_WORK/make-update.out")"
 check "the summary names the target" grep -qE '^ +target_name +Lunder19.exe$' <<<"$summary"
 check "the summary shows the new checksum" grep -qE '^ +new_crc +0x[0-9A-F]{8}$' <<<"$summary"
 check "the summary shows the chosen stamp" grep -qE '^ +stamp +2009-02-03 04:05:06' <<<"$summary"
+check "the patch is of format 2.00" grep -q "format_version  200" <<<"$("$NATIVE_BIN/patchtool" info "$out/update.patch")"
 check_exists "out/Update.exe" "$out/Update.exe"
 check "the build's own Update.exe still carries the demo payload" \
   python3 -c 'import sys; sys.exit(open(sys.argv[2],"rb").read() not in open(sys.argv[1],"rb").read())' \
