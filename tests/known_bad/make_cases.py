@@ -173,6 +173,11 @@ case("streams", "empty_record", streams_entry(good_streams(control=varint(0) + v
 case("streams", "new_bytes_left_over", streams_entry(good_streams(new=b"NEW!?")), "old", *BROKEN, "dialog")
 case("streams", "varint_over_32_bits", streams_entry(good_streams(control=b"\xff\xff\xff\xff\x1f" + GOOD_CONTROL)),
      "old", *BROKEN, "dialog")
+# 2**32 in five bytes: a reader that let one bit too many through would read the 0 of a good
+# entry here.
+case("streams", "number_of_33_bits",
+     streams_entry(good_streams(control=varint(1000) + b"\x90\x80\x80\x80\x00" + GOOD_CONTROL[len(varint(1000)) + 1:])),
+     "old", *BROKEN, "dialog")
 case("streams", "create_entry_with_copy",
      header(2, 0, flags=0x20, new_crc=checksum(NEW_FILE), new_size=len(NEW_FILE)) + good_streams(), "none", *BROKEN,
      "dialog")
