@@ -6,6 +6,8 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "core/producer/common_prefix.h"
+
 namespace producer {
 namespace {
 
@@ -15,21 +17,6 @@ constexpr uint32_t kNone = UINT32_MAX;
 // Offsets (OLD minus NEW position) of the last few copies: after a local edit the file
 // usually goes on where it left off, and trying these first costs a few compares.
 constexpr size_t kRecentDeltas = 4;
-
-uint64_t Load64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-// How many bytes in memory order two 8-byte words share, given their non-zero XOR.
-uint32_t EqualLeadingBytes(uint64_t diff) {
-  if constexpr (std::endian::native == std::endian::little) {
-    return static_cast<uint32_t>(std::countr_zero(diff) / 8);
-  } else {
-    return static_cast<uint32_t>(std::countl_zero(diff) / 8);
-  }
-}
 
 // How many bytes from `p` on equal p[0] (at most `limit`, at least 1 when limit > 0).
 uint32_t RunLength(const uint8_t* p, uint32_t limit) {
@@ -46,17 +33,6 @@ uint32_t RunLength(const uint8_t* p, uint32_t limit) {
 }
 
 bool IsRunWindow(uint64_t window) { return window == (window & 0xFF) * 0x0101010101010101ull; }
-
-uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
-  uint32_t n = 0;
-  while (limit - n >= 8) {
-    const uint64_t diff = Load64(a + n) ^ Load64(b + n);
-    if (diff != 0) return n + EqualLeadingBytes(diff);
-    n += 8;
-  }
-  while (n < limit && a[n] == b[n]) ++n;
-  return n;
-}
 
 class HashIndex {
  public:
@@ -156,7 +132,7 @@ class HashMatcher final : public Matcher {
       const auto consider = [&](uint32_t offset, uint32_t known) {
         const uint32_t limit = std::min(old_size - offset, new_size - pos);
         const uint32_t length =
-            known + MatchLength(old_bytes + offset + known, new_bytes + pos + known, limit - known);
+            known + CommonPrefix(old_bytes + offset + known, new_bytes + pos + known, limit - known);
         if (length > best_length) {
           best_length = length;
           best_offset = offset;
@@ -270,7 +246,7 @@ class HashMatcher final : public Matcher {
         const int64_t offset = int64_t{at} + (d < delta_count ? deltas[d] : 0);
         if (offset < 0 || offset >= old_size) continue;
         const uint32_t limit = std::min(old_size - static_cast<uint32_t>(offset), new_size - at);
-        const uint32_t length = MatchLength(old_data.data() + offset, new_data.data() + at, limit);
+        const uint32_t length = CommonPrefix(old_data.data() + offset, new_data.data() + at, limit);
         if (uint64_t{at} + length >= uint64_t{end} + kWorthIt) return true;
       }
     }

@@ -127,3 +127,16 @@ expect_updated() {  # expect_updated UNIX_FOLDER
   check_missing "no temporary file left" "$1/UPDATE.TMP"
   check_missing "no answer file beside the wizard" "$WINE_C/Download/yes.txt"
 }
+
+# vendor_build: a build directory of the scenario's own for scripts/make-update.sh (the
+# built programs, the wizard's tree and out/), making the wizard of the width this scenario
+# runs. Sets `build` and `out` (where Update.exe lands) and exports ARCH.
+vendor_build() {
+  build="$WINE_WORK/build"
+  mkdir -p "$build"
+  ln -s "$NATIVE_BIN" "$build/bin"
+  out="$build/out"
+  ARCH=""
+  [ "$WINE_BITS" = 64 ] && ARCH=x64 out="$build/out/x64"
+  export ARCH
+}

@@ -8,14 +8,7 @@
 source "$(dirname "$0")/common.sh"
 wine_init update/make_update 240
 
-# A build directory of its own: the built programs, and the wizard's tree and out/ here.
-build="$WINE_WORK/build"
-mkdir -p "$build"
-ln -s "$NATIVE_BIN" "$build/bin"
-# The wizard of the width this scenario runs (see the harness).
-arch="" out="$build/out"
-[ "$WINE_BITS" = 64 ] && arch=x64 out="$build/out/x64"
-export ARCH="$arch"
+vendor_build
 python3 - "$WINE_WORK/old.bin" "$WINE_WORK/new-version.dat" <<'PY'
 import random, sys
 rng = random.Random(19)

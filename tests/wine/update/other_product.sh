@@ -20,12 +20,7 @@ K_KEY="HKLM\\$(profile_value UninstallKey)"
 K_FOLDER="C:\\$(profile_value DefaultSubFolder)"
 K_FOLDER="${K_FOLDER%\\}"
 
-build="$WINE_WORK/build"
-mkdir -p "$build"
-ln -s "$NATIVE_BIN" "$build/bin"
-arch="" out="$build/out"
-[ "$WINE_BITS" = 64 ] && arch=x64 out="$build/out/x64"
-export ARCH="$arch"
+vendor_build
 
 echo "== make-update for the other product"
 PROFILE="$PROFILE_FILE" STAMP="2010-04-01 10:00:00" bash "$REPO_DIR/scripts/make-update.sh" "$K30" "$K31" "$build" \

@@ -9,12 +9,7 @@ wine_init update/several_versions 400
 
 V11="$OUT_BIN/demo/v1.1/Lunder19.EXE"
 [ -f "$V11" ] || { echo "missing $V11 (build the Windows programs first)" >&2; exit 1; }
-build="$WINE_WORK/build"
-mkdir -p "$build"
-ln -s "$NATIVE_BIN" "$build/bin"
-arch="" out="$build/out"
-[ "$WINE_BITS" = 64 ] && arch=x64 out="$build/out/x64"
-export ARCH="$arch"
+vendor_build
 
 echo "== make-update with two old versions"
 STAMP="$NEW_STAMP" bash "$REPO_DIR/scripts/make-update.sh" "$V1 $V11" "$V2" "$build" >"$WINE_WORK/make-update.out" 2>&1
