@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "core/producer/common_prefix.h"
+#include "core/producer/recent_deltas.h"
 
 namespace producer {
 namespace {
@@ -14,9 +15,6 @@ namespace {
 // Width of the hashed window: the shortest match the index can find by itself.
 constexpr uint32_t kWindow = 8;
 constexpr uint32_t kNone = UINT32_MAX;
-// Offsets (OLD minus NEW position) of the last few copies: after a local edit the file
-// usually goes on where it left off, and trying these first costs a few compares.
-constexpr size_t kRecentDeltas = 4;
 
 // How many bytes from `p` on equal p[0] (at most `limit`, at least 1 when limit > 0).
 uint32_t RunLength(const uint8_t* p, uint32_t limit) {
@@ -117,8 +115,7 @@ class HashMatcher final : public Matcher {
     const uint32_t new_size = static_cast<uint32_t>(new_data.size());
     HashIndex index(old_data, options_.max_indexed);
     OpList ops;
-    std::array<int64_t, kRecentDeltas> deltas{};
-    size_t delta_count = 0;
+    RecentDeltas deltas;
 
     uint32_t literal_start = 0;
     uint32_t pos = 0;
@@ -142,9 +139,9 @@ class HashMatcher final : public Matcher {
       // The same place as in NEW (programs rebuilt with local changes keep most offsets),
       // then the offsets of the latest copies.
       bool tried_same_place = false;
-      for (size_t d = 0; d < delta_count; ++d) {
-        const int64_t offset = int64_t{pos} + deltas[d];
-        tried_same_place |= deltas[d] == 0;
+      for (const int64_t delta : deltas.all()) {
+        const int64_t offset = int64_t{pos} + delta;
+        tried_same_place |= delta == 0;
         if (offset >= 0 && offset < old_size) consider(static_cast<uint32_t>(offset), 0);
       }
       if (!tried_same_place && pos < old_size) consider(pos, 0);
@@ -215,14 +212,14 @@ class HashMatcher final : public Matcher {
       // further. Taking this shorter match now would cost one more copy record than
       // leaving its first bytes as literals.
       if (best_length < options_.good_enough && LaterMatchReachesFurther(old_data, new_data, pos, pos + best_length,
-                                                                         deltas, delta_count)) {
+                                                                         deltas.all())) {
         ++pos;
         continue;
       }
 
       ops.Literal(literal_start, pos - back - literal_start);
       ops.Copy(best_offset - back, best_length + back);
-      RememberDelta(deltas, delta_count, int64_t{best_offset} - int64_t{pos});
+      deltas.Remember(int64_t{best_offset} - int64_t{pos});
       pos += best_length;
       literal_start = pos;
     }
@@ -234,16 +231,15 @@ class HashMatcher final : public Matcher {
   // Whether, 1 to kLookahead bytes after `pos`, the offset of a recent copy (or the same
   // place) gives a match that ends at least a copy record's worth beyond `end`.
   static bool LaterMatchReachesFurther(std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
-                                       uint32_t pos, uint32_t end, const std::array<int64_t, kRecentDeltas>& deltas,
-                                       size_t delta_count) {
+                                       uint32_t pos, uint32_t end, std::span<const int64_t> deltas) {
     constexpr uint32_t kLookahead = 3;
     constexpr uint32_t kWorthIt = 8;
     const uint32_t old_size = static_cast<uint32_t>(old_data.size());
     const uint32_t new_size = static_cast<uint32_t>(new_data.size());
     for (uint32_t k = 1; k <= kLookahead && pos + k < new_size; ++k) {
       const uint32_t at = pos + k;
-      for (size_t d = 0; d <= delta_count; ++d) {
-        const int64_t offset = int64_t{at} + (d < delta_count ? deltas[d] : 0);
+      for (size_t d = 0; d <= deltas.size(); ++d) {
+        const int64_t offset = int64_t{at} + (d < deltas.size() ? deltas[d] : 0);
         if (offset < 0 || offset >= old_size) continue;
         const uint32_t limit = std::min(old_size - static_cast<uint32_t>(offset), new_size - at);
         const uint32_t length = CommonPrefix(old_data.data() + offset, new_data.data() + at, limit);
@@ -251,18 +247,6 @@ class HashMatcher final : public Matcher {
       }
     }
     return false;
-  }
-
-  static void RememberDelta(std::array<int64_t, kRecentDeltas>& deltas, size_t& count, int64_t delta) {
-    size_t at = 0;
-    while (at < count && deltas[at] != delta) ++at;
-    if (at == count) {
-      if (count < deltas.size()) ++count;
-      at = count - 1;
-    }
-    // Most recent first.
-    for (; at > 0; --at) deltas[at] = deltas[at - 1];
-    deltas[0] = delta;
   }
 
   HashMatcherOptions options_;

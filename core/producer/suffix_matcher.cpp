@@ -5,9 +5,11 @@
 #include <functional>
 #include <thread>
 
+#include "core/patch/format.h"
 #include "core/producer/common_prefix.h"
 #include "core/producer/large_array.h"
 #include "core/producer/matcher.h"
+#include "core/producer/recent_deltas.h"
 #include "core/producer/shortest_parse.h"
 #include "core/producer/suffix_array.h"
 
@@ -15,7 +17,7 @@ namespace producer {
 namespace {
 
 // Longer matches are of no more use to the parse than this: one record's worth.
-constexpr uint32_t kLongestUseful = 0x7FFF;
+constexpr uint32_t kLongestUseful = patch::kMaxRecordLength;
 // A match at a recent offset this long is taken without searching for a longer one.
 constexpr uint32_t kRecentGoodEnough = 32;
 // Shorter matches are not worth a second look at where else they occur.
@@ -24,29 +26,6 @@ constexpr uint32_t kTieCheckFrom = 8;
 constexpr uint32_t kSearchDepth = 4096;
 // The same for a search going on from a copy, where every step is compared in full.
 constexpr uint32_t kNearDepth = 64;
-// Offsets (OLD minus NEW position) of the last few matches found by search: after a
-// changed address a program usually goes on where it left off.
-constexpr size_t kRecentDeltas = 4;
-
-class RecentDeltas {
- public:
-  void Remember(int64_t delta) {
-    size_t at = 0;
-    while (at < count_ && deltas_[at] != delta) ++at;
-    if (at == count_) {
-      if (count_ < deltas_.size()) ++count_;
-      at = count_ - 1;
-    }
-    for (; at > 0; --at) deltas_[at] = deltas_[at - 1];
-    deltas_[0] = delta;
-  }
-  std::span<const int64_t> all() const { return {deltas_.data(), count_}; }
-
- private:
-  std::array<int64_t, kRecentDeltas> deltas_{};
-  size_t count_ = 0;
-};
-
 // Among the places in OLD that match as far forwards as `found`, the one that also
 // matches furthest backwards: there the copy can start earlier and take in bytes that a
 // copy ending before them left over. Checked only when the places are few.
