@@ -114,7 +114,7 @@ def failed_tests(build_dir):
 
 
 def run_suite(build_dir, jobs, log, stop_early):
-    cmd = ["ctest", "-LE", "wine", "-j", str(jobs), "--timeout", str(TEST_TIMEOUT)]
+    cmd = ["ctest", "-LE", "wine|windows", "-j", str(jobs), "--timeout", str(TEST_TIMEOUT)]
     if stop_early:
         cmd.append("--stop-on-failure")
     return run(cmd, build_dir, log) == 0
