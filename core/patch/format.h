@@ -118,8 +118,8 @@ struct BodySummary {
   uint32_t failed_record = 0;   // position of the record that broke the walk
   // Compressed-streams bodies: raw and packed size of each stream, and the transform.
   uint8_t transform = 0;
-  uint32_t raw_sizes[5] = {};
-  uint32_t packed_sizes[5] = {};
+  uint32_t raw_sizes[4] = {};
+  uint32_t packed_sizes[4] = {};
 };
 
 // Walks the body without producing anything. A compressed-streams body is only located

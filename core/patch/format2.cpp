@@ -50,14 +50,14 @@ class Cursor {
 };
 
 // Largest raw size a valid body can give each stream, from new_size: a control record
-// produces at least one byte in at most 15 bytes, a pair of runs covers at least one
-// copied byte in at most 5 bytes in each run stream, and values and new bytes are bytes
-// of the output.
+// produces at least one byte in at most 15 bytes, a change covers at least one copied
+// byte with a gap of at most 5 bytes and a count of at most 5 bytes besides its values,
+// and new bytes are bytes of the output.
 uint64_t RawLimit(int stream, uint32_t new_size) {
   switch (stream) {
     case kStreamControl: return uint64_t{new_size} * 15;
-    case kStreamZeros:
-    case kStreamTakes: return uint64_t{new_size} * 5;
+    case kStreamGaps: return uint64_t{new_size} * 5;
+    case kStreamChanges: return uint64_t{new_size} * 6;
     default: return new_size;
   }
 }
@@ -76,17 +76,23 @@ bool Inflate(const uint8_t* packed, uint32_t packed_size, uint8_t* out, uint32_t
   return exact;
 }
 
-// The difference runs and values, consumed in order across all copies: a pair of runs is
-// one number from the zeros stream and one from the takes stream.
+// The differences of all copies, consumed in order across copies: each change is a gap
+// from the gaps stream (counted from where the previous change began, so a table of
+// pointers gives the same gap whether one or two bytes of a pointer changed), then from
+// the changes stream its count of taken values and the values themselves.
 class Differences {
  public:
-  Differences(Cursor zeros, Cursor takes, Cursor values) : zero_runs_(zeros), take_runs_(takes), values_(values) {}
+  Differences(Cursor gaps, Cursor changes) : gaps_(gaps), changes_(changes) {}
 
   // out[i] = from[i] + difference, for `n` bytes.
   Body2Outcome Apply(const uint8_t* from, uint8_t* out, uint32_t n) {
     while (n > 0) {
       if (zeros_ == 0 && takes_ == 0) {
-        if (!zero_runs_.Varint(&zeros_) || !take_runs_.Varint(&takes_)) return Body2Outcome::DifferencesRunOut;
+        uint32_t gap = 0;
+        if (!gaps_.Varint(&gap) || !changes_.Varint(&takes_)) return Body2Outcome::DifferencesRunOut;
+        if (gap < previous_takes_) return Body2Outcome::ControlBroken;
+        zeros_ = gap - previous_takes_;
+        previous_takes_ = takes_;
         if (zeros_ == 0 && takes_ == 0) return Body2Outcome::ControlBroken;
       }
       if (zeros_ > 0) {
@@ -96,20 +102,18 @@ class Differences {
         continue;
       }
       const uint32_t k = takes_ < n ? takes_ : n;
-      const uint8_t* add = values_.Take(k);
+      const uint8_t* add = changes_.Take(k);
       if (add == nullptr) return Body2Outcome::DifferencesRunOut;
       for (uint32_t i = 0; i < k; ++i) out[i] = static_cast<uint8_t>(from[i] + add[i]);
       takes_ -= k, n -= k, out += k, from += k;
     }
     return Body2Outcome::Ok;
   }
-  bool Exhausted() const {
-    return zeros_ == 0 && takes_ == 0 && zero_runs_.AtEnd() && take_runs_.AtEnd() && values_.AtEnd();
-  }
+  bool Exhausted() const { return zeros_ == 0 && takes_ == 0 && gaps_.AtEnd() && changes_.AtEnd(); }
 
  private:
-  Cursor zero_runs_, take_runs_, values_;
-  uint32_t zeros_ = 0, takes_ = 0;
+  Cursor gaps_, changes_;
+  uint32_t zeros_ = 0, takes_ = 0, previous_takes_ = 0;
 };
 
 Body2Outcome RunControls(const EntryHeader& header, std::span<const uint8_t> old, Cursor control,
@@ -231,7 +235,7 @@ Body2Outcome DecodeBody2(Image image, const EntryHeader& header, std::span<const
     old = std::span<const uint8_t>(transformed.data(), old_contents.size());
   }
 
-  Differences diff(cursor(kStreamZeros), cursor(kStreamTakes), cursor(kStreamValues));
+  Differences diff(cursor(kStreamGaps), cursor(kStreamChanges));
   const Body2Outcome ran = RunControls(header, old, cursor(kStreamControl), diff, cursor(kStreamNew), out);
   if (ran != Body2Outcome::Ok) return ran;
   if (layout.transform == kTransformX86Branches) X86BranchesDecode(out, header.new_size);

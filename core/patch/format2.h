@@ -1,7 +1,7 @@
 #pragma once
 // The body of an update or create-if-missing entry of format 2.00 (docs/format-2.md):
-// a small fixed head giving the raw and packed size of five zlib streams (control
-// records, zero runs and taken runs of the difference, difference values, new bytes),
+// a small fixed head giving the raw and packed size of four zlib streams (control
+// records, gaps between changes of the difference, the changes themselves, new bytes),
 // then the packed streams.
 // The head alone tells where the body ends; decoding checks every count against the
 // streams and the old contents before a single byte of output is trusted.
@@ -12,7 +12,7 @@
 
 namespace patch {
 
-enum StreamId : int { kStreamControl, kStreamZeros, kStreamTakes, kStreamValues, kStreamNew, kStreamCount };
+enum StreamId : int { kStreamControl, kStreamGaps, kStreamChanges, kStreamNew, kStreamCount };
 
 // Leading byte of the body: which transform the rebuilt contents went through. Never 0,
 // so a body can never be mistaken for the touch marker word (00 80).

@@ -27,8 +27,8 @@ struct RawStreams {
   std::vector<uint8_t> s[patch::kStreamCount];
 };
 
-// Splits the difference bytes of all copies into runs (zeros, then taken values) and the
-// values themselves.
+// Splits the difference bytes of all copies into changes (runs of taken values) and the
+// gaps between where consecutive changes begin.
 class DifferenceCoder {
  public:
   DifferenceCoder(RawStreams& raw, uint32_t merge_gap) : raw_(raw), merge_gap_(merge_gap) {}
@@ -38,38 +38,41 @@ class DifferenceCoder {
       return;
     }
     // A short gap inside a stretch of changes is sent as zero values.
-    if (takes_ > 0 && pending_zeros_ > 0 && pending_zeros_ <= merge_gap_) {
-      for (; pending_zeros_ > 0; --pending_zeros_) Value(0);
+    if (!taken_.empty() && pending_zeros_ > 0 && pending_zeros_ <= merge_gap_) {
+      taken_.insert(taken_.end(), pending_zeros_, 0);
+      pending_zeros_ = 0;
     }
     if (pending_zeros_ > 0) {
-      if (takes_ > 0 || zeros_ > 0) EmitPair();
+      if (!taken_.empty() || zeros_ > 0) EmitChange();
       zeros_ = pending_zeros_;
       pending_zeros_ = 0;
     }
-    Value(d);
+    taken_.push_back(d);
   }
   void Finish() {
-    if (takes_ > 0 || zeros_ > 0) EmitPair();
+    if (!taken_.empty() || zeros_ > 0) EmitChange();
     if (pending_zeros_ > 0) {
       zeros_ = pending_zeros_;
       pending_zeros_ = 0;
-      EmitPair();
+      EmitChange();
     }
   }
 
  private:
-  void Value(uint8_t d) {
-    raw_.s[patch::kStreamValues].push_back(d);
-    ++takes_;
-  }
-  void EmitPair() {
-    PutVarint(raw_.s[patch::kStreamZeros], zeros_);
-    PutVarint(raw_.s[patch::kStreamTakes], takes_);
-    zeros_ = takes_ = 0;
+  void EmitChange() {
+    const uint32_t takes = static_cast<uint32_t>(taken_.size());
+    PutVarint(raw_.s[patch::kStreamGaps], previous_takes_ + zeros_);
+    std::vector<uint8_t>& changes = raw_.s[patch::kStreamChanges];
+    PutVarint(changes, takes);
+    changes.insert(changes.end(), taken_.begin(), taken_.end());
+    previous_takes_ = takes;
+    zeros_ = 0;
+    taken_.clear();
   }
   RawStreams& raw_;
   uint32_t merge_gap_;
-  uint32_t zeros_ = 0, takes_ = 0, pending_zeros_ = 0;
+  uint32_t zeros_ = 0, pending_zeros_ = 0, previous_takes_ = 0;
+  std::vector<uint8_t> taken_;
 };
 
 std::vector<uint8_t> DeflateWithZlib(std::span<const uint8_t> data) {

@@ -1,8 +1,8 @@
 #pragma once
 // Encoding an update entry of the compressed-streams format (2.00): the 1.04 header with
-// format 2.0, then a body of five separately deflated streams (control records, zero
-// runs and taken runs of the difference, difference values, new bytes) built from
-// approximate matches.
+// format 2.0, then a body of four separately deflated streams (control records, gaps
+// between changes of the difference, the changes, new bytes) built from approximate
+// matches.
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -23,8 +23,8 @@ struct StreamsOptions {
 struct StreamsStats {
   uint8_t transform = 0;
   uint32_t blocks = 0;
-  uint32_t raw_sizes[5] = {};
-  uint32_t packed_sizes[5] = {};
+  uint32_t raw_sizes[4] = {};
+  uint32_t packed_sizes[4] = {};
   uint64_t entry_size = 0;
 };
 

@@ -25,8 +25,7 @@ seeds = {
     "no_backup_skip": k.header(flags=0x03, **k.crcs) + k.GOOD_BODY,
     "streams_update": k.streams_entry(k.good_streams()),
     "streams_x86": k.streams_entry(k.good_streams(transform=2)),
-    "streams_with_differences": k.streams_entry(k.good_streams(runs=k.runs((10, 3), (2987, 0)),
-                                                              values=b"\x01\x02\xff")),
+    "streams_with_differences": k.streams_entry(k.good_streams(runs=k.runs((10, b"\x01\x02\xff"), (2987, 0)))),
     "streams_then_records": k.streams_entry(k.good_streams()) + k.header(old_crc=k.checksum(k.NEW_FILE),
                                                                        new_size=2) + k.literal(b"ab"),
     "streams_create": k.header(2, 0, flags=0x20, new_crc=k.checksum(b"hello"), new_size=5, name="new.txt")

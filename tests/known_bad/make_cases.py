@@ -97,8 +97,9 @@ case("records", "empty_copy_in_create_entry",
      copy(0, 0) + literal(NEW_FILE[1000:]), "none", *BROKEN, "dialog")
 
 # Compressed-streams bodies (format 2.00): control records (copy n from old offset o
-# relative to the previous copy's end, zigzag; then m new bytes), zero runs and taken runs
-# of the difference, difference values, new bytes; each stream deflated in the zlib format.
+# relative to the previous copy's end, zigzag; then m new bytes), gaps between changes of
+# the difference (counted from where the previous change began), changes (a count, then
+# that many difference values), new bytes; each stream deflated in the zlib format.
 def varint(v):
     groups = [v & 0x7F]
     v >>= 7
@@ -109,12 +110,19 @@ def varint(v):
 
 
 def runs(*pairs):
-    """(zeros, taken) pairs as the zeros and takes streams."""
-    return b"".join(varint(z) for z, _ in pairs), b"".join(varint(t) for _, t in pairs)
+    """(zeros, taken values) pairs as the gaps and changes streams; taken values may be a count
+    (of values 1) or bytes."""
+    gaps, changes, previous = b"", b"", 0
+    for zeros, taken in pairs:
+        taken = b"\x01" * taken if isinstance(taken, int) else taken
+        gaps += varint(previous + zeros)
+        changes += varint(len(taken)) + taken
+        previous = len(taken)
+    return gaps, changes
 
 
-def streams_body(control, runs=(b"", b""), values=b"", new=b"", transform=1, sizes=None, packed=None):
-    raws = [control, runs[0], runs[1], values, new]
+def streams_body(control, runs=(b"", b""), new=b"", transform=1, sizes=None, packed=None):
+    raws = [control, runs[0], runs[1], new]
     packs = packed or [zlib.compress(r, 9) if r else b"" for r in raws]
     head = bytes([transform])
     for i, (r, p) in enumerate(zip(raws, packs)):
@@ -141,15 +149,15 @@ case("streams", "head_cut", streams_entry(good_streams()[:20]), "old", *BROKEN, 
 case("streams", "unknown_transform", streams_entry(good_streams(transform=3)), "old", *BROKEN, "dialog")
 case("streams", "packed_past_end", streams_entry(good_streams()[:-1]), "old", *BROKEN, "dialog")
 corrupt = bytearray(good_streams())
-corrupt[41 + 3] ^= 0x20  # inside the deflated control records
+corrupt[33 + 3] ^= 0x20  # inside the deflated control records
 case("streams", "stream_corrupt", streams_entry(bytes(corrupt)), "old", *BROKEN, "dialog")
-case("streams", "stream_larger_than_stated", streams_entry(good_streams(sizes=[None, None, None, None, 3])), "old",
+case("streams", "stream_larger_than_stated", streams_entry(good_streams(sizes=[None, None, None, 3])), "old",
      *BROKEN, "dialog")
-case("streams", "stream_smaller_than_stated", streams_entry(good_streams(sizes=[None, None, None, None, 5])), "old",
+case("streams", "stream_smaller_than_stated", streams_entry(good_streams(sizes=[None, None, None, 5])), "old",
      *BROKEN, "dialog")
 case("streams", "raw_size_beyond_inflate_ratio",
-     streams_entry(good_streams(sizes=[None, 4000000, None, None, None])), "old", *BROKEN, "dialog")
-case("streams", "raw_size_without_packed", streams_entry(good_streams(values=b"", sizes=[None, None, None, 7, None])),
+     streams_entry(good_streams(sizes=[None, 4000000, None, None])), "old", *BROKEN, "dialog")
+case("streams", "raw_size_without_packed", streams_entry(good_streams(runs=(varint(3000), b""), sizes=[None, None, 7, None])),
      "old", *BROKEN, "dialog")
 case("streams", "copy_outside_old",
      streams_entry(good_streams(control=varint(1000) + varint(0) + varint(4) + varint(2001) + varint(0) + varint(0),
@@ -158,9 +166,12 @@ case("streams", "copy_offset_before_old",
      streams_entry(good_streams(control=varint(1000) + varint(2 * 1001 - 1) + varint(4) + varint(2000) + varint(0) +
                                 varint(0))), "old", *BROKEN, "dialog")
 case("streams", "differences_run_out", streams_entry(good_streams(runs=runs((2999, 0)))), "old", *BROKEN, "dialog")
-case("streams", "takes_shorter_than_zeros", streams_entry(good_streams(runs=(varint(2999) + varint(1), varint(0)))),
+case("streams", "changes_shorter_than_gaps", streams_entry(good_streams(runs=(varint(2999) + varint(1), varint(0)))),
      "old", *BROKEN, "dialog")
-case("streams", "values_run_out", streams_entry(good_streams(runs=runs((2990, 10)), values=b"\x01" * 9)),
+case("streams", "gap_inside_previous_change",
+     streams_entry(good_streams(runs=(varint(10) + varint(2), varint(3) + b"\x01\x01\x01" + varint(0)))), "old", *BROKEN,
+     "dialog")
+case("streams", "values_run_out", streams_entry(good_streams(runs=(varint(2990), varint(10) + b"\x01" * 9))),
      "old", *BROKEN, "dialog")
 case("streams", "new_bytes_run_out", streams_entry(good_streams(new=b"NEW")), "old", *BROKEN, "dialog")
 case("streams", "control_past_new_size",

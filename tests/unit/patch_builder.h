@@ -141,10 +141,11 @@ inline void Varint(Bytes& b, uint32_t v) {
 }
 inline uint32_t Zigzag(int32_t v) { return (static_cast<uint32_t>(v) << 1) ^ static_cast<uint32_t>(v >> 31); }
 
-// The five raw streams of a compressed-streams body (format 2.00), written with the
+// The four raw streams of a compressed-streams body (format 2.00), written with the
 // format's own rules and deflated with zlib.
 struct Streams {
-  Bytes control, zeros, takes, values, fresh;
+  Bytes control, gaps, changes, fresh;
+  uint32_t previous_takes = 0;
   uint8_t transform = patch::kTransformNone;
   Streams& Copy(uint32_t n, int32_t delta, uint32_t m) {
     Varint(control, n);
@@ -152,10 +153,13 @@ struct Streams {
     Varint(control, m);
     return *this;
   }
+  // `zeros` differences of 0, then the `taken` ones; the gap is counted from where the
+  // previous change began.
   Streams& Run(uint32_t zeros, const Bytes& taken) {
-    Varint(this->zeros, zeros);
-    Varint(takes, static_cast<uint32_t>(taken.size()));
-    values.insert(values.end(), taken.begin(), taken.end());
+    Varint(gaps, previous_takes + zeros);
+    Varint(changes, static_cast<uint32_t>(taken.size()));
+    changes.insert(changes.end(), taken.begin(), taken.end());
+    previous_takes = static_cast<uint32_t>(taken.size());
     return *this;
   }
   Streams& New(const std::string& s) {
@@ -165,7 +169,7 @@ struct Streams {
   Bytes Body() const {
     Bytes body{transform};
     Bytes packed;
-    for (const Bytes* raw : {&control, &zeros, &takes, &values, &fresh}) {
+    for (const Bytes* raw : {&control, &gaps, &changes, &fresh}) {
       Bytes p;
       if (!raw->empty()) {
         uLongf n = compressBound(static_cast<uLong>(raw->size()));

@@ -57,6 +57,16 @@ TEST(StreamsDecode, RecordsRebuildOrRefuse) {
       {"new bytes left over", Streams().Copy(1, 0, 1).Run(1, {}).New("ab"), 2, Body2Outcome::TrailingData, ""},
       {"runs left over", Streams().Copy(1, 0, 0).Run(1, {}).Run(1, {}), 1, Body2Outcome::TrailingData, ""},
       {"run longer than the copies", Streams().Copy(1, 0, 0).Run(2, {}), 1, Body2Outcome::TrailingData, ""},
+      {"change spanning two copies", Streams().Copy(2, 0, 0).Copy(2, 4, 0).Run(1, {1, 1}).Run(1, {}), 4,
+       Body2Outcome::Ok, "achh"},
+      {"gap shorter than the change before it",
+       [] {
+         Streams s = Streams().Copy(4, 0, 0).Run(0, {1, 1});
+         Varint(s.gaps, 1);  // begins inside the previous change
+         s.changes.insert(s.changes.end(), {2, 1, 1});
+         return s;
+       }(),
+       4, Body2Outcome::ControlBroken, ""},
   };
   for (const Case& c : cases) {
     Bytes out;
@@ -77,8 +87,8 @@ TEST(StreamsDecode, HeadAndPackedStreamsAreChecked) {
     Body2Outcome outcome;
   } cases[] = {
       {"unknown transform", 0, 0x07, 0, Body2Outcome::UnknownTransform},
-      {"raw size without packed bytes", 1 + 8 * 3, 0x01, 0, Body2Outcome::BadSizes},
-      {"new bytes stated larger than new_size", 1 + 8 * 4, 0x04, 0, Body2Outcome::BadSizes},
+      {"raw size without packed bytes", 1 + 8 * 2, 0x01, 0, Body2Outcome::BadSizes},
+      {"new bytes stated larger than new_size", 1 + 8 * 3, 0x04, 0, Body2Outcome::BadSizes},
       {"control stated larger than inflated", 1, 0x01, 0, Body2Outcome::StreamCorrupt},
       {"corrupt deflate data", patch::kBody2HeadSize + 4, 0x55, 0, Body2Outcome::StreamCorrupt},
       {"last packed byte missing", 0, 0, 1, Body2Outcome::Truncated},

@@ -34,9 +34,8 @@ const char* ShapeName(patch::BodyShape shape) {
   return "unknown";
 }
 
-const char* const kStreamNames[patch::kStreamCount] = {"control", "zero runs", "taken runs", "difference values",
-                                                      "new bytes"};
-const char* const kStreamKeys[patch::kStreamCount] = {"control", "zeros", "takes", "values", "new_bytes"};
+const char* const kStreamNames[patch::kStreamCount] = {"control", "gaps", "changes", "new bytes"};
+const char* const kStreamKeys[patch::kStreamCount] = {"control", "gaps", "changes", "new_bytes"};
 
 const char* FormatName(const patch::EntryHeader& h) {
   return h.format_version == patch::kStreamsFormatVersion ? "2.00 (compressed streams)" : "1.04 (record stream)";

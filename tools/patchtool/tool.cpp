@@ -19,7 +19,7 @@ const char8_t kUsageText[] =
     "      in code page 932.\n"
     "      --format 1 (default) writes format 1.04: copy and literal records, read by every\n"
     "      applier. --format 2 writes format 2.00: approximate copies with a mostly-zero\n"
-    "      difference and five deflated streams, several times smaller for program files;\n"
+    "      difference and four deflated streams, several times smaller for program files;\n"
     "      it needs the applier of this release. Peak memory for 2.00 is about 8 times\n"
     "      the size of OLD when NEW is of similar size (measured: 70 MB for 8.4 MB files).\n"
     "      Making 1.04 holds at most about 9 bytes per byte of OLD plus 14 per byte of NEW in\n"
