@@ -23,7 +23,7 @@ LargeArray<int32_t> SortSuffixes(std::span<const uint8_t> text) {
 }
 
 // Texts this long get three-byte bucket keys (a 64 MiB table), shorter ones two-byte keys.
-constexpr size_t kLongKeysFrom = size_t{1} << 40;
+constexpr uint64_t kLongKeysFrom = uint64_t{1} << 40;
 
 // Runs fn(begin, end) over `threads` contiguous parts of [0, n) and waits for all.
 template <typename Fn>

@@ -1,0 +1,15 @@
+# Where a posix MinGW-w64 tree finds its libraries: the compiler's own root, and MINGW_DEPS
+# (headers and static libraries of scripts/build-mingw-deps.sh), given on the command line.
+set(MINGW_DEPS "" CACHE PATH "prefix of the producer's libraries built for MinGW-w64")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MINGW_DEPS)
+macro(mingw_deps_search root)
+  set(CMAKE_FIND_ROOT_PATH ${root})
+  if(MINGW_DEPS)
+    list(APPEND CMAKE_FIND_ROOT_PATH "${MINGW_DEPS}")
+    set(CMAKE_C_STANDARD_INCLUDE_DIRECTORIES "${MINGW_DEPS}/include")
+    set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES "${MINGW_DEPS}/include")
+  endif()
+  set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+  set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+  set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+endmacro()
