@@ -7,9 +7,13 @@ JOBS  ?= $(shell nproc)
 NATIVE := $(BUILD)/native
 WIN32  := $(BUILD)/win32
 WIN64  := $(BUILD)/win64
+WINTOOL32 := $(BUILD)/wintool32
+WINTOOL64 := $(BUILD)/wintool64
+# The producer's libraries for MinGW-w64, built from Debian's sources (scripts/build-mingw-deps.sh).
+MINGW_DEPS ?= $(or $(XDG_CACHE_HOME),$(HOME)/.cache)/lunder-deps
 ASAN   := $(BUILD)/asan
 
-.PHONY: deps build native windows windows32 windows64 asan test bench bench-producer demo update fuzz clean
+.PHONY: deps build native windows windows32 windows64 wintool32 wintool64 asan test bench bench-producer demo update fuzz clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -21,7 +25,7 @@ native: deps
 # The Windows programs in both widths from the same sources: i686 into bin/ (the product)
 # and their x86_64 twins into bin/x64/, which the tests and the demo run on machines that
 # execute no 32-bit code.
-windows: windows32 windows64
+windows: windows32 windows64 wintool32 wintool64
 
 windows32: deps
 	@cmake -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=MinSizeRel -DOUT_BIN=$(abspath $(BUILD))/bin \
@@ -34,6 +38,20 @@ windows64: deps
 	  -DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/mingw-w64-x86_64.cmake) \
 	  -DPATCHTOOL=$(abspath $(BUILD))/bin/patchtool >/dev/null
 	@cmake --build $(WIN64) -j $(JOBS)
+
+# patchtool.exe of each width in a tree of its own: the producer shares its work among threads,
+# which needs MinGW-w64's posix thread model; the product programs keep the default one.
+wintool32: deps
+	@bash scripts/build-mingw-deps.sh i686 $(MINGW_DEPS)
+	@cmake -S . -B $(WINTOOL32) -DCMAKE_BUILD_TYPE=Release -DWINDOWS_TOOLS=ON -DOUT_BIN=$(abspath $(BUILD))/bin \
+	  -DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/mingw-w64-i686-posix.cmake) -DMINGW_DEPS=$(MINGW_DEPS)/mingw-i686 >/dev/null
+	@cmake --build $(WINTOOL32) -j $(JOBS) --target patchtool
+
+wintool64: deps
+	@bash scripts/build-mingw-deps.sh x86_64 $(MINGW_DEPS)
+	@cmake -S . -B $(WINTOOL64) -DCMAKE_BUILD_TYPE=Release -DWINDOWS_TOOLS=ON -DOUT_BIN=$(abspath $(BUILD))/bin/x64 \
+	  -DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/mingw-w64-x86_64-posix.cmake) -DMINGW_DEPS=$(MINGW_DEPS)/mingw-x86_64 >/dev/null
+	@cmake --build $(WINTOOL64) -j $(JOBS) --target patchtool
 
 # Native first: the Windows build packs its payloads with the native patchtool.
 build: native

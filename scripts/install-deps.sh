@@ -3,9 +3,11 @@
 # non-interactive: packages already present are skipped, and nothing is asked.
 set -euo pipefail
 
-native=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libdivsufsort-dev
+native=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libdivsufsort-dev libdeflate-dev
         clang libclang-rt-14-dev python3 osslsigncode openssl gcovr)
-windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64 wine wine32:i386 wine64 xvfb imagemagick fonts-ipafont-gothic fonts-wine locales)
+# patchtool.exe: the posix thread model of MinGW-w64, and what scripts/build-mingw-deps.sh
+# fetches and unpacks Debian's sources of the producer's libraries with.
+windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix curl bzip2 mingw-w64 wine wine32:i386 wine64 xvfb imagemagick fonts-ipafont-gothic fonts-wine locales)
 
 # Only for `make bench-producer` (scripts/bench-producer.sh): the tools it compares with.
 bench=(bsdiff zstd xdelta3 time)

@@ -6,10 +6,8 @@
 #include <cstring>
 
 #include "core/patch/applier_run.h"
-#include "core/patch/messages.h"
+#include "tools/patchtool/apply_checks.h"
 #include "tools/patchtool/arguments.h"
-#include "tools/patchtool/chain_reader.h"
-#include "tools/patchtool/cp932_convert.h"
 #include "tools/patchtool/files.h"
 #include "tools/patchtool/posix_platform.h"
 #include "tools/patchtool/tool.h"
@@ -41,30 +39,6 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Entries that put their target into the Windows folder cannot run without one; refuse
-// them before anything is changed rather than let the run fail half-way.
-void CheckWindowsFolderNeeds(const Bytes& image, const std::string& file, bool have_windows_folder) {
-  if (have_windows_folder) return;
-  bool bare = false;
-  uint32_t first = 0;
-  try {
-    first = LocatePatchData(image, file, &bare);
-  } catch (const ToolError&) {
-    return;  // the run itself reports missing patch data, as the applier does
-  }
-  const Chain chain = ReadChain(image, first);
-  for (const ChainEntry& entry : chain.entries) {
-    const patch::EntryHeader& h = entry.header;
-    if (h.target_folder.length > 0 && h.target_folder.data[0] == '*') {
-      throw ToolError("the entry at offset " + std::to_string(h.offset) + " puts \"" +
-                      Cp932ToUtf8ForDisplay(std::string_view(h.target_name.data, h.target_name.length)) +
-                      "\" into the Windows folder (target_folder \"" +
-                      Cp932ToUtf8ForDisplay(std::string_view(h.target_folder.data, h.target_folder.length)) +
-                      "\"); give the folder with --windows-dir DIR");
-    }
-  }
-}
-
 }  // namespace
 
 int RunApply(const std::vector<std::string>& args, std::ostream& out) {
@@ -88,16 +62,7 @@ int RunApply(const std::vector<std::string>& args, std::ostream& out) {
   PosixPlatform platform(options, out);
   patch::RunApplier(platform);
 
-  const auto& boxes = platform.boxes();
-  if (boxes.empty()) {
-    throw ToolError("the run ended without a final message: the chain starts with an open-document entry, so nothing "
-                    "was done");
-  }
-  // The completion box says "正常終了" as its text, the document box as its caption.
-  const PrintedBox& last = boxes.back();
-  if (last.text == patch::msg::kCompleted || last.caption == patch::msg::kCompleted) return kExitOk;
-  throw ToolError("the update did not complete: " + Cp932ToUtf8ForDisplay(last.caption) + ": " +
-                  Cp932ToUtf8ForDisplay(last.text));
+  return JudgeRun(platform.boxes());
 }
 
 }  // namespace patchtool

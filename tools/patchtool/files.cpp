@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "tools/patchtool/tool.h"
 
@@ -87,5 +88,16 @@ std::string BaseName(const std::string& path) {
   const size_t slash = p.rfind('/');
   return slash == std::string::npos ? p : p.substr(slash + 1);
 }
+
+LocalTime LastWriteTime(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) throw ToolError("cannot read the last-write time of " + path + ": " + Reason(errno));
+  struct tm local;
+  if (::localtime_r(&st.st_mtime, &local) == nullptr) throw ToolError("cannot convert the last-write time of " + path);
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+          local.tm_sec > 59 ? 59 : local.tm_sec};
+}
+
+void RemoveQuietly(const std::string& path) { ::unlink(path.c_str()); }
 
 }  // namespace patchtool

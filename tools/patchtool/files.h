@@ -1,6 +1,6 @@
 #pragma once
 // Whole-file reading and writing for the commands; every failure is a ToolError that
-// names the file and the reason.
+// names the file and the reason. Paths are UTF-8 (files.cpp: POSIX, files_win.cpp: Windows).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,5 +22,14 @@ void WriteWholeFile(const std::string& path, const Bytes& bytes);
 
 // The last path component ("dir/a.exe" gives "a.exe").
 std::string BaseName(const std::string& path);
+
+// A file's last-write time in local time; a leap second reads as second 59.
+struct LocalTime {
+  int year, month, day, hour, minute, second;
+};
+LocalTime LastWriteTime(const std::string& path);
+
+// Removes a file of the tool's own (a temporary one) if it is there; failures are ignored.
+void RemoveQuietly(const std::string& path);
 
 }  // namespace patchtool

@@ -1,8 +1,7 @@
 // patchtool make: one update entry that rebuilds NEW from OLD.
-#include <sys/stat.h>
+#include <time.h>
 
 #include <cstdio>
-#include <ctime>
 
 #include "core/patch/applier_run.h"
 #include "core/patch/format2.h"
@@ -38,18 +37,16 @@ producer::Stamp ParseStamp(const std::string& text) {
 }
 
 producer::Stamp LastWriteStamp(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) throw ToolError("cannot read the last-write time of " + path);
-  struct tm local;
-  if (::localtime_r(&st.st_mtime, &local) == nullptr) throw ToolError("cannot convert the last-write time of " + path);
+  const LocalTime local = LastWriteTime(path);
   producer::Stamp stamp;
-  stamp.year = static_cast<uint16_t>(local.tm_year + 1900);
-  stamp.month = static_cast<uint8_t>(local.tm_mon + 1);
-  stamp.day = static_cast<uint8_t>(local.tm_mday);
-  stamp.hour = static_cast<uint8_t>(local.tm_hour);
-  stamp.minute = static_cast<uint8_t>(local.tm_min);
-  // A leap second cannot be recorded; the applier's conversion refuses 60.
-  stamp.second = static_cast<uint8_t>(local.tm_sec > 59 ? 59 : local.tm_sec);
+  stamp.year = static_cast<uint16_t>(local.year);
+  stamp.month = static_cast<uint8_t>(local.month);
+  stamp.day = static_cast<uint8_t>(local.day);
+  stamp.hour = static_cast<uint8_t>(local.hour);
+  stamp.minute = static_cast<uint8_t>(local.minute);
+  // A leap second cannot be recorded; the applier's conversion refuses 60 (LastWriteTime
+  // gives 59 for it).
+  stamp.second = static_cast<uint8_t>(local.second);
   if (!producer::IsValidStamp(stamp)) throw ToolError("the last-write time of " + path + " cannot be recorded; give --stamp");
   return stamp;
 }

@@ -73,7 +73,7 @@ class PartFile {
   explicit PartFile(std::string path) : path_(std::move(path)) {}
   PartFile(const PartFile&) = delete;
   PartFile& operator=(const PartFile&) = delete;
-  ~PartFile() { std::remove(path_.c_str()); }
+  ~PartFile() { RemoveQuietly(path_); }
   const std::string& path() const { return path_; }
 
  private:

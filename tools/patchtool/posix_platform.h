@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/patch/applier_platform.h"
+#include "tools/patchtool/apply_checks.h"
 
 namespace patchtool {
 
@@ -20,13 +21,6 @@ struct PosixPlatformOptions {
   bool bare_patch_data = false;
   std::optional<std::string> windows_folder;  // code page 932, "\" separators
   bool verbose = false;
-};
-
-struct PrintedBox {
-  std::string text;     // code page 932
-  std::string caption;  // code page 932
-  patch::BoxOwner owner;
-  uint32_t type;
 };
 
 class PosixPlatform final : public patch::ApplierPlatform {
