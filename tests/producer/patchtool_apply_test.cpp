@@ -84,6 +84,21 @@ TEST_F(ApplyCommand, SuccessLeavesNewFileBackupAndStamp) {
   EXPECT_EQ(MTime(install + "/Lunder19.exe"), LocalTime(2008, 1, 30, 16, 48, 9));
 }
 
+// Files of megabytes take the other road: mapped instead of read, and rebuilt in a block
+// of large pages.
+TEST_F(ApplyCommand, MegabyteFilesAreRebuiltAsSmallOnes) {
+  old_data = ProgramLikeBytes(3'000'000, 2);
+  new_data = old_data;
+  new_data.insert(new_data.begin() + 1'000'000, 4096, 0xCC);
+  for (size_t i = 500; i < new_data.size(); i += 65'000) new_data[i] ^= 0x5A;
+  WriteFile(install + "/Lunder19.exe", old_data);
+  InstallApplier(MakeEntry(), install);
+  const auto run = Tool({"apply", install + "/Lunder19Patch.EXE"});
+  ASSERT_EQ(run.code, 0) << run.out << run.err;
+  EXPECT_TRUE(ReadFile(install + "/Lunder19.exe") == new_data);
+  EXPECT_TRUE(ReadFile(install + "/Lunder19.OLD") == old_data);
+}
+
 TEST_F(ApplyCommand, MismatchLeavesEverythingUnchanged) {
   Bytes other = old_data;
   other[10] ^= 1;

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,16 @@ namespace {
 
 // The Windows code the time-stamp box shows for a date the conversion refuses.
 constexpr uint32_t kErrorInvalidParameter = 87;
+
+// Files from this size on are mapped instead of read into the heap.
+constexpr uint64_t kMapAtLeast = uint64_t{1} << 20;
+
+// What a block's handle points to: how to give its memory back.
+struct LoadedBlock {
+  uint8_t* data;
+  uint64_t size;
+  bool mapped;
+};
 
 char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -155,6 +166,18 @@ patch::LoadResult PosixPlatform::LoadWholeFile(const char* path, patch::FileBloc
     ::close(fd);
     return patch::LoadResult::SizeFailed;
   }
+  // Files of some size are mapped rather than read: the run only reads them, and copying
+  // megabytes into fresh memory costs more than the rebuild itself. The mapping is private,
+  // so nothing written to the block could reach the file.
+  if (padding == 0 && size >= kMapAtLeast) {
+    void* mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+    ::close(fd);
+    if (mapped == MAP_FAILED) return patch::LoadResult::ReadFailed;
+    block->data = static_cast<uint8_t*>(mapped);
+    block->size = static_cast<uint32_t>(size);
+    block->handle = new LoadedBlock{block->data, size, true};
+    return patch::LoadResult::Ok;
+  }
   // Not zeroed: the read fills it (only the padding before bare patch data is set here),
   // and zeroing megabytes first costs as much as reading them.
   uint8_t* data = new (std::nothrow) uint8_t[size ? size : 1];
@@ -177,12 +200,19 @@ patch::LoadResult PosixPlatform::LoadWholeFile(const char* path, patch::FileBloc
   }
   block->data = data;
   block->size = static_cast<uint32_t>(size);
-  block->handle = data;
+  block->handle = new LoadedBlock{data, size, false};
   return patch::LoadResult::Ok;
 }
 
 void PosixPlatform::ReleaseBlock(patch::FileBlock* block) {
-  delete[] static_cast<uint8_t*>(block->handle);
+  if (auto* loaded = static_cast<LoadedBlock*>(block->handle)) {
+    if (loaded->mapped) {
+      ::munmap(loaded->data, loaded->size);
+    } else {
+      delete[] loaded->data;
+    }
+    delete loaded;
+  }
   *block = patch::FileBlock{};
 }
 
