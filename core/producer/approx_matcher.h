@@ -10,6 +10,8 @@
 
 namespace producer {
 
+class SuffixArray;
+
 struct ApproxBlock {
   uint32_t copy_length = 0;
   uint32_t old_offset = 0;  // where the copy starts in OLD (meaningless when copy_length is 0)
@@ -26,6 +28,11 @@ struct ApproxOptions {
 // Blocks covering NEW from its first byte to its last, in order. Both inputs are below
 // 4 GiB. Uses a suffix array of OLD (about 5 bytes of memory per byte of OLD).
 std::vector<ApproxBlock> MatchApproximately(std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
+                                            const ApproxOptions& options = {});
+
+// The same over a suffix array of OLD built once, so that several options can be tried
+// on one index (also from several threads at once: the index is only read).
+std::vector<ApproxBlock> MatchApproximately(const SuffixArray& old_index, std::span<const uint8_t> new_data,
                                             const ApproxOptions& options = {});
 
 }  // namespace producer

@@ -3,10 +3,14 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <thread>
 
 #include "core/patch/format2.h"
+#include "core/producer/suffix_array.h"
 
 namespace producer {
 namespace {
@@ -177,11 +181,41 @@ std::vector<uint8_t> MakeStreamsEntry(std::span<const uint8_t> old_data, std::sp
     old = old_t;
     nw = new_t;
   }
-  const std::vector<ApproxBlock> blocks = MatchApproximately(old, nw, options.matching);
-  StreamsStats counted;
-  const std::vector<uint8_t> body = EncodeStreamsBody(
-      old, nw, blocks, x86 ? patch::kTransformX86Branches : patch::kTransformNone, options.merge_zero_gap, &counted);
-  entry.insert(entry.end(), body.begin(), body.end());
+  const uint8_t transform = x86 ? patch::kTransformX86Branches : patch::kTransformNone;
+  const SuffixArray index(old);
+  const std::vector<uint32_t> margins = options.switch_margins.empty() ? std::vector<uint32_t>{ApproxOptions{}.switch_margin}
+                                                                       : options.switch_margins;
+  struct Candidate {
+    std::vector<uint8_t> body;
+    StreamsStats stats;
+    std::exception_ptr error;
+  };
+  std::vector<Candidate> candidates(margins.size());
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i; (i = next++) < margins.size();) {
+      try {
+        const std::vector<ApproxBlock> blocks = MatchApproximately(index, nw, ApproxOptions{margins[i]});
+        candidates[i].body = EncodeStreamsBody(old, nw, blocks, transform, options.merge_zero_gap, &candidates[i].stats);
+        candidates[i].stats.switch_margin = margins[i];
+      } catch (...) {
+        candidates[i].error = std::current_exception();
+      }
+    }
+  };
+  {
+    std::vector<std::jthread> helpers;
+    if (margins.size() > 1 && std::thread::hardware_concurrency() > 1) helpers.emplace_back(work);
+    work();
+  }
+  // The first of equal sizes, so that the choice never depends on which thread ran what.
+  const Candidate* best = nullptr;
+  for (const Candidate& c : candidates) {
+    if (c.error) std::rethrow_exception(c.error);
+    if (best == nullptr || c.body.size() < best->body.size()) best = &c;
+  }
+  entry.insert(entry.end(), best->body.begin(), best->body.end());
+  StreamsStats counted = best->stats;
   counted.entry_size = entry.size();
   if (stats) *stats = counted;
   return entry;

@@ -86,6 +86,23 @@ TEST(StreamsEntry, ShiftedAddressesCostFarLessThanRecords) {
   EXPECT_LT(streams.size() * 3, records.size()) << streams.size() << " against " << records.size();
 }
 
+TEST(StreamsEntry, KeepsTheSmallestBodyOfTheMarginsTried) {
+  const Bytes old_data = ProgramLikeBytes(200'000, 11);
+  const Bytes new_data = NextRelease(old_data);
+  auto make = [&](std::vector<uint32_t> margins, producer::StreamsStats* stats = nullptr) {
+    producer::StreamsOptions options;
+    options.switch_margins = std::move(margins);
+    return producer::MakeStreamsEntry(old_data, new_data, kText, kStamp, options, stats);
+  };
+  size_t smallest = SIZE_MAX;
+  for (uint32_t m : {1u, 8u, 64u}) smallest = std::min(smallest, make({m}).size());
+  producer::StreamsStats stats;
+  const Bytes best = make({1, 8, 64}, &stats);
+  EXPECT_EQ(best.size(), smallest);
+  EXPECT_EQ(best, make({stats.switch_margin}));
+  EXPECT_EQ(Rebuild(best, old_data), new_data);
+}
+
 TEST(StreamsEntry, InputsNoEntryCanCarryAreRefused) {
   producer::UpdateEntryText no_name{"", "x"};
   EXPECT_THROW(producer::MakeStreamsEntry({}, {}, no_name, kStamp), producer::EntryError);
