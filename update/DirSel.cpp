@@ -194,6 +194,17 @@ bool FileExists(const std::string& path) {
 
 // What the file at `path` is right now. Opened for its attributes only and shared every way,
 // so the look disturbs nobody who works on the file.
+wizard::FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  wizard::FileStamp stamp;
+  stamp.exists = true;
+  stamp.identified = true;
+  stamp.volume_serial = info.dwVolumeSerialNumber;
+  stamp.file_index = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  stamp.size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  stamp.last_write = (uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) | info.ftLastWriteTime.dwLowDateTime;
+  return stamp;
+}
+
 wizard::FileStamp StampOf(const std::string& path) {
   wizard::FileStamp stamp;
   stamp.exists = FileExists(path);
@@ -203,12 +214,7 @@ wizard::FileStamp StampOf(const std::string& path) {
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
   if (!file || !GetFileInformationByHandle(file.get(), &info)) return stamp;
-  stamp.identified = true;
-  stamp.volume_serial = info.dwVolumeSerialNumber;
-  stamp.file_index = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-  stamp.size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-  stamp.last_write = (uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) | info.ftLastWriteTime.dwLowDateTime;
-  return stamp;
+  return StampOf(info);
 }
 
 bool MutexExists(const char* name) {
@@ -244,14 +250,17 @@ class Payload {
 // Whether the program at `path` is the one the payload rebuilds. The file stays open in
 // `hold`, shared for reading only, so that the file judged is the file kept until the
 // backup has gone.
+// `stamp` receives what the held file is, for the judgement to compare with the program
+// as it lay before the run.
 wizard::TargetState InstalledProgram(const std::string& path, const wizard::ExpectedProgram& expected,
-                                     win::FileHandle* hold) {
+                                     win::FileHandle* hold, wizard::FileStamp* stamp) {
   hold->reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!*hold) return FileExists(path) ? wizard::TargetState::kOther : wizard::TargetState::kMissing;
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(hold->get(), &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) || info.nFileSizeHigh != 0 ||
+  if (!GetFileInformationByHandle(hold->get(), &info)) return wizard::TargetState::kOther;
+  *stamp = StampOf(info);
+  if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) || info.nFileSizeHigh != 0 ||
       info.nFileSizeLow != expected.size) {
     return wizard::TargetState::kOther;
   }
@@ -394,6 +403,7 @@ void TForm1::NextButtonClick(forms::Object&) {
   update::HeldApplier applier_file(applier_path, payload.data(), payload.size());
   if (update::g_run_probe) update::g_run_probe(update::RunPoint::kApplierWritten, run_folder);
   const wizard::FileStamp backup_before = StampOf(backup_path);
+  const wizard::FileStamp program_before = StampOf(target_path);
   StartedProcess applier = StartApplier(applier_path);
 
   // 9. Wait without limit; the applier ends once the user has dismissed its last box.
@@ -413,9 +423,10 @@ void TForm1::NextButtonClick(forms::Object&) {
   // 14.-15. Judge what the applier left and report. Success needs the new program itself in
   // place, exactly as the payload rebuilds it; it stays held until the backup is gone.
   win::FileHandle program_hold;
-  const wizard::TargetState program =
-      InstalledProgram(target_path, wizard::ExpectedFromPayload(payload.bytes(), TargetExeName), &program_hold);
-  switch (wizard::JudgeRun(backup_before, StampOf(backup_path), program)) {
+  wizard::FileStamp program_after;
+  const wizard::TargetState program = InstalledProgram(
+      target_path, wizard::ExpectedFromPayload(payload.bytes(), TargetExeName), &program_hold, &program_after);
+  switch (wizard::JudgeRun(backup_before, StampOf(backup_path), program, program_before, program_after)) {
     case wizard::RunOutcome::kSuccess:
       DeleteFileA(backup_path.c_str());
       program_hold.reset();

@@ -50,10 +50,14 @@ enum class TargetState {
 };
 
 // The judgement after the applier has ended. `backup_before` is the backup path as it was
-// just before the applier started, `backup_after` as it is now. A backup that is still the
-// very file that lay there before (or that cannot be told apart from it) proves nothing,
-// and neither does a new backup beside a program that is not the new one: another process
-// may have made both, and then the backup may be the user's only real copy.
-RunOutcome JudgeRun(const FileStamp& backup_before, const FileStamp& backup_after, TargetState target);
+// just before the applier started, `backup_after` as it is now; `program_before` and
+// `program_after` the same for the program's own path. A backup that is still the very file
+// that lay there before (or that cannot be told apart from it) proves nothing, unless the
+// program itself was visibly replaced by the new one: an entry for one of several old
+// versions keeps the backup it finds and puts the new program in place of the old one. A
+// new backup beside a program that is not the new one proves nothing either: another
+// process may have made both, and then the backup may be the user's only real copy.
+RunOutcome JudgeRun(const FileStamp& backup_before, const FileStamp& backup_after, TargetState target,
+                    const FileStamp& program_before = {}, const FileStamp& program_after = {});
 
 }  // namespace wizard

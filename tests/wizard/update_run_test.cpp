@@ -72,6 +72,20 @@ TEST(JudgeRun, AnOlderBackupThatWasNotReplacedIsFailure) {
   EXPECT_EQ(JudgeRun(Stamp(7), Stamp(7), kNew), RunOutcome::kFailed);
 }
 
+TEST(JudgeRun, AKeptBackupCountsWhenTheProgramItselfWasReplaced) {
+  // An entry for one of several old versions keeps a backup from an earlier run and puts the
+  // new program in place of the old one.
+  FileStamp unreadable = Stamp(21);
+  unreadable.identified = false;
+  EXPECT_EQ(JudgeRun(Stamp(7), Stamp(7), kNew, Stamp(20), Stamp(21)), RunOutcome::kSuccess);
+  // The program that was already there, or one that cannot be told apart from it, proves nothing.
+  EXPECT_EQ(JudgeRun(Stamp(7), Stamp(7), kNew, Stamp(20), Stamp(20)), RunOutcome::kFailed);
+  EXPECT_EQ(JudgeRun(Stamp(7), Stamp(7), kNew, Stamp(20), unreadable), RunOutcome::kFailed);
+  EXPECT_EQ(JudgeRun(Stamp(7), Stamp(7), kNew, kNone, Stamp(21)), RunOutcome::kFailed);
+  EXPECT_EQ(JudgeRun(Stamp(7), Stamp(7), kOther, Stamp(20), Stamp(21)), RunOutcome::kFailed);
+  EXPECT_EQ(JudgeRun(Stamp(7), kNone, kNew, Stamp(20), Stamp(21)), RunOutcome::kFailed);
+}
+
 TEST(JudgeRun, AReplacedBackupIsSuccessWhateverChanged) {
   // The applier deletes the older backup and renames the program: another file index.
   EXPECT_EQ(JudgeRun(Stamp(7), Stamp(8), kNew), RunOutcome::kSuccess);

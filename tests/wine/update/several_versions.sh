@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One Update.exe for two old versions: `make update OLD="v1 v1.1" NEW=v2` makes a wizard
 # whose patch data holds one entry per old version. Installed Ver1.0 and installed Ver1.1
-# each become Ver2.0 byte for byte with the applier's "正常終了" and the completion page;
+# each become Ver2.0 byte for byte with the applier's "正常終了" and the completion page (also
+# beside a backup that an earlier run left);
 # an installed program that is neither (a changed Ver1.0) passes through every entry
 # untouched, and the wizard reports "アップデートに失敗しました。…" with the program as it was.
 source "$(dirname "$0")/common.sh"
@@ -31,11 +32,14 @@ unknown="$WINE_WORK/unknown.exe"
 cp "$V1" "$unknown"
 printf 'X' | dd of="$unknown" bs=1 seek=4096 conv=notrunc 2>/dev/null
 
-for version in 1.0 1.1; do
+# The last turn finds a backup left by an earlier run: the entry for Ver1.1 keeps it and
+# replaces the program, which is still a success.
+for version in 1.0 1.1 "1.1 beside an earlier backup"; do
   echo "== installed Ver$version"
   installed="$V1"
-  [ "$version" = 1.1 ] && installed="$V11"
+  [ "$version" != 1.0 ] && installed="$V11"
   install "$installed"
+  [ "${version#* }" != "$version" ] && cp "$V1" "$folder/Lunder19.OLD"
   start_update Update.exe "$out/Update.exe"
   press_next
   applier_final_box "ファイルアップデート"
