@@ -13,7 +13,7 @@ WINTOOL64 := $(BUILD)/wintool64
 MINGW_DEPS ?= $(or $(XDG_CACHE_HOME),$(HOME)/.cache)/lunder-deps
 ASAN   := $(BUILD)/asan
 
-.PHONY: deps build native windows windows32 windows64 wintool32 wintool64 asan test bench bench-producer demo update fuzz clean
+.PHONY: deps build native windows windows32 windows64 wintool32 wintool64 asan test bench bench-producer bench-applier demo update fuzz clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -71,6 +71,11 @@ bench: native
 # Our patches beside bsdiff, zstd and xdelta3 on real program releases (fetched into ~/.cache).
 bench-producer: native
 	@bash scripts/bench-producer.sh $(abspath $(BUILD))
+
+# The Windows applier under Wine on a real program pair, both formats, to its final box.
+bench-applier: build
+	@OUT_BIN=$(abspath $(BUILD))/bin WINE_BUILD_DIR=$(abspath $(NATIVE)) PATCHTOOL=$(abspath $(BUILD))/bin/patchtool \
+	  bash bench/applier_wine.sh
 
 demo: build
 	@bash demo/run-demo.sh $(abspath $(BUILD))
