@@ -70,9 +70,12 @@ TEST(ProfileReader, RefusesEachFaultNamingTheKey) {
 }
 
 TEST(ProfileReader, KeepsQuotedSpacesAndReadsWindowsLineEnds) {
-  std::string text = WithLine("AppTitle", "AppTitle = \"  Tesbrin \"");
-  for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) text.insert(at, "\r");
-  const profile::Profile p = profile::ParseProfile("\xEF\xBB\xBF" + text);
+  std::string text = "\xEF\xBB\xBF";
+  for (const char c : WithLine("AppTitle", "AppTitle = \"  Tesbrin \"")) {
+    if (c == '\n') text += '\r';
+    text += c;
+  }
+  const profile::Profile p = profile::ParseProfile(text);
   EXPECT_EQ(p.Get("AppTitle").cp932, "  Tesbrin ");
   EXPECT_EQ(p.Get("DefaultSubFolder").cp932, "TESBWIN\\LUNDER19\\");
 }
