@@ -1,25 +1,11 @@
 #include "tools/patchtool/console_output_win.h"
 
-#include "tools/patchtool/wide_text_win.h"
+#include "tools/patchtool/utf8_prefix.h"
 
 namespace patchtool {
 namespace {
 
 constexpr size_t kWriteAt = 16384;
-
-// How many bytes at the start of `text` form whole UTF-8 sequences: a character cut by the
-// end of a buffer waits for its other bytes instead of being shown as two bad ones.
-size_t WholeSequences(const std::string& text) {
-  size_t end = text.size();
-  for (size_t back = 1; back <= 3 && back <= text.size(); ++back) {
-    const unsigned char c = static_cast<unsigned char>(text[text.size() - back]);
-    if ((c & 0xC0) == 0x80) continue;  // a continuation byte: look further back
-    const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-    if (length > back) end = text.size() - back;
-    break;
-  }
-  return end;
-}
 
 }  // namespace
 
@@ -64,7 +50,7 @@ void ConsoleOutput::Write(bool everything) {
     pending_.clear();
     return;
   }
-  const size_t whole = everything ? pending_.size() : WholeSequences(pending_);
+  const size_t whole = everything ? pending_.size() : WholeUtf8Prefix(pending_);
   // Bytes that are no UTF-8 (none the tool writes) show as replacement characters.
   const int n = MultiByteToWideChar(CP_UTF8, 0, pending_.data(), int(whole), nullptr, 0);
   if (n > 0) {
