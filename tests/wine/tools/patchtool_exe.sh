@@ -2,9 +2,10 @@
 # What the vendor sees: patchtool.exe run on Windows (here: Wine) makes, inspects, verifies,
 # packs and applies a patch between the demo program's two versions. Its patches are the
 # native tool's byte for byte in both formats and with two old versions; its redirected
-# output is the native tool's UTF-8 bytes; Japanese arguments and file names arrive
-# whole; the applier's run rebuilds Ver2.0 in a folder with a Japanese name and refuses a
-# second run; bad input ends with one clear line and a non-zero exit code.
+# output is the native tool's UTF-8 bytes, and a console shows the same text; Japanese
+# arguments and file names arrive whole; the applier's run rebuilds Ver2.0 in a folder with
+# a Japanese name and refuses a second run; bad input ends with one clear line and a
+# non-zero exit code.
 export TZ=Asia/Tokyo
 source "$(dirname "$0")/../harness.sh"
 wine_init tools/patchtool_exe 240
@@ -66,6 +67,13 @@ native info info same.patch
 check_eq "info ends with exit code 0" 0 "$RC"
 check "info prints what the native tool prints, byte for byte" cmp "$out/info.native.out" "$out/info.out"
 check "info shows the description in UTF-8" grep -qx "  description     アップデート Ver1.0⇒2.0" "$out/info.out"
+# To a console (here a terminal that script(1) holds) the text goes out through
+# WriteConsoleW, and Wine shows it in the terminal's UTF-8: the same characters.
+command=$(printf '%q ' env ${WINE_LOCPATH:+LOCPATH="$WINE_LOCPATH"} LC_ALL="$WINE_RUN_LOCALE" \
+  WINEDLLOVERRIDES="$WINE_OVERRIDES" wine "$TOOL" info same.patch)
+script -qec "$command" "$out/console.txt" </dev/null >/dev/null 2>&1
+check_eq "info to a console ends with exit code 0" 0 "$?"
+check "info to a console shows the description" grep -q "  description     アップデート Ver1.0⇒2.0" "$out/console.txt"
 
 # verify: against the old version, and against a file that is not it.
 tool verify verify several.patch 旧版11.exe
