@@ -94,6 +94,14 @@ dir="$WINE_C/表示ソフト"
 mkdir -p "$dir"
 cp "$v1" "$dir/Lunder19.EXE"
 cp Lunder19Patch.EXE "$dir/"
+# Where the ANSI code page is not 932 (1252 under C.UTF-8) the run's code page 932 paths
+# would name other files: refused before anything is touched.
+env LC_ALL=C.UTF-8 WINEDLLOVERRIDES="$WINE_OVERRIDES" wine "$TOOL" apply 'C:\表示ソフト\Lunder19Patch.EXE' \
+  >"$out/apply-1252.out" 2>"$out/apply-1252.err" </dev/null
+check_eq "apply under code page 1252 ends with exit code 1" 1 "$?"
+check "it names the code page" grep -q "this system's ANSI code page is 1252, not 932" "$out/apply-1252.err"
+check_same_file "the program is still Ver1.0" "$v1" "$dir/Lunder19.EXE"
+check_missing "no backup is made" "$dir/Lunder19.OLD"
 tool apply apply 'C:\表示ソフト\Lunder19Patch.EXE' --verbose
 check_eq "apply ends with exit code 0" 0 "$RC"
 check "apply prints the completion box" grep -qx "ファイルアップデート: 正常終了" "$out/apply.out"
