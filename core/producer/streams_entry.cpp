@@ -7,6 +7,8 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
+#include <system_error>
 #include <thread>
 
 #include "core/patch/format2.h"
@@ -204,8 +206,14 @@ std::vector<uint8_t> MakeStreamsEntry(std::span<const uint8_t> old_data, std::sp
     }
   };
   {
-    std::vector<std::jthread> helpers;
-    if (margins.size() > 1 && std::thread::hardware_concurrency() > 1) helpers.emplace_back(work);
+    std::optional<std::jthread> helper;
+    if (margins.size() > 1 && std::thread::hardware_concurrency() > 1) {
+      try {
+        helper.emplace(work);
+      } catch (const std::system_error&) {
+        // No second thread to be had: this one tries every margin.
+      }
+    }
     work();
   }
   // The first of equal sizes, so that the choice never depends on which thread ran what.
