@@ -185,8 +185,8 @@ std::vector<uint8_t> MakeStreamsEntry(std::span<const uint8_t> old_data, std::sp
   }
   const uint8_t transform = x86 ? patch::kTransformX86Branches : patch::kTransformNone;
   const SuffixArray index(old);
-  const std::vector<uint32_t> margins = options.switch_margins.empty() ? std::vector<uint32_t>{ApproxOptions{}.switch_margin}
-                                                                       : options.switch_margins;
+  const std::vector<uint32_t> margins =
+      options.switch_margins.empty() ? std::vector<uint32_t>{ApproxOptions{}.switch_margin} : options.switch_margins;
   struct Candidate {
     std::vector<uint8_t> body;
     StreamsStats stats;
@@ -198,8 +198,9 @@ std::vector<uint8_t> MakeStreamsEntry(std::span<const uint8_t> old_data, std::sp
     for (size_t i; (i = next++) < margins.size();) {
       try {
         const std::vector<ApproxBlock> blocks = MatchApproximately(index, nw, ApproxOptions{margins[i]});
-        candidates[i].body = EncodeStreamsBody(old, nw, blocks, transform, options.merge_zero_gap, &candidates[i].stats);
-        candidates[i].stats.switch_margin = margins[i];
+        Candidate& c = candidates[i];
+        c.body = EncodeStreamsBody(old, nw, blocks, transform, options.merge_zero_gap, &c.stats);
+        c.stats.switch_margin = margins[i];
       } catch (...) {
         candidates[i].error = std::current_exception();
       }
