@@ -85,18 +85,30 @@ TEST_F(ApplyCommand, SuccessLeavesNewFileBackupAndStamp) {
 }
 
 // Files of megabytes take the other road: mapped instead of read, and rebuilt in a block
-// of large pages.
+// of large pages; the patch data too, but for bare patch data, which is read behind the
+// room an applier would take.
 TEST_F(ApplyCommand, MegabyteFilesAreRebuiltAsSmallOnes) {
   old_data = ProgramLikeBytes(3'000'000, 2);
   new_data = old_data;
-  new_data.insert(new_data.begin() + 1'000'000, 4096, 0xCC);
+  const Bytes inserted = RandomBytes(1'200'000, 9);
+  new_data.insert(new_data.begin() + 1'000'000, inserted.begin(), inserted.end());
   for (size_t i = 500; i < new_data.size(); i += 65'000) new_data[i] ^= 0x5A;
-  WriteFile(install + "/Lunder19.exe", old_data);
-  InstallApplier(MakeEntry(), install);
-  const auto run = Tool({"apply", install + "/Lunder19Patch.EXE"});
-  ASSERT_EQ(run.code, 0) << run.out << run.err;
-  EXPECT_TRUE(ReadFile(install + "/Lunder19.exe") == new_data);
-  EXPECT_TRUE(ReadFile(install + "/Lunder19.OLD") == old_data);
+  entry = MakeEntry();
+  for (const bool bare : {false, true}) {
+    SCOPED_TRACE(bare ? "bare patch data" : "packed");
+    const std::string folder = install + (bare ? "/bare" : "/packed");
+    std::filesystem::create_directory(folder);
+    WriteFile(folder + "/Lunder19.exe", old_data);
+    if (bare) {
+      WriteFile(install + "/patch.diff", entry);
+    } else {
+      InstallApplier(entry, folder);
+    }
+    const auto run = Tool({"apply", bare ? install + "/patch.diff" : folder + "/Lunder19Patch.EXE", "--dir", folder});
+    ASSERT_EQ(run.code, 0) << run.out << run.err;
+    EXPECT_TRUE(ReadFile(folder + "/Lunder19.exe") == new_data);
+    EXPECT_TRUE(ReadFile(folder + "/Lunder19.OLD") == old_data);
+  }
 }
 
 TEST_F(ApplyCommand, MismatchLeavesEverythingUnchanged) {
