@@ -7,7 +7,7 @@
 
 namespace patchtool {
 
-void CheckWindowsFolderNeeds(const Bytes& image, const std::string& file, bool have_windows_folder) {
+void CheckWindowsFolderNeeds(patch::Image image, const std::string& file, bool have_windows_folder) {
   if (have_windows_folder) return;
   bool bare = false;
   uint32_t first = 0;
@@ -29,7 +29,7 @@ void CheckWindowsFolderNeeds(const Bytes& image, const std::string& file, bool h
   }
 }
 
-std::vector<std::string> ChainNames(const Bytes& image, const std::string& file) {
+std::vector<std::string> ChainNames(patch::Image image, const std::string& file) {
   bool bare = false;
   uint32_t first = 0;
   try {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/patch/applier_platform.h"
+#include "core/patch/format.h"
 #include "tools/patchtool/files.h"
 
 namespace patchtool {
@@ -19,11 +20,11 @@ struct PrintedBox {
 
 // Entries that put their target into the Windows folder cannot run without one; refuse
 // them before anything is changed rather than let the run fail half-way.
-void CheckWindowsFolderNeeds(const Bytes& image, const std::string& file, bool have_windows_folder);
+void CheckWindowsFolderNeeds(patch::Image image, const std::string& file, bool have_windows_folder);
 
 // Every target name and folder of the chain in `image` (none when it holds no patch data:
 // the run itself reports that), code page 932.
-std::vector<std::string> ChainNames(const Bytes& image, const std::string& file);
+std::vector<std::string> ChainNames(patch::Image image, const std::string& file);
 
 // kExitOk when the run ended with "正常終了"; otherwise throws ToolError with the last box.
 int JudgeRun(const std::vector<PrintedBox>& boxes);

@@ -45,11 +45,14 @@ int RunApply(const std::vector<std::string>& args, std::ostream& out) {
   const Arguments parsed(args, OptionSpec{{"--dir", "--windows-dir"}, {"--verbose"}});
   parsed.ExpectPositional(1, "patchtool apply FILE [--dir DIR] [--windows-dir DIR] [--verbose]");
   const std::string& file = parsed.positional()[0];
-  const Bytes image = ReadWholeFile(file, "FILE", true);
+  // Read once, with room in front: bare patch data is seen by the run behind that many zero
+  // bytes, as if packed onto an applier; the run is served these bytes, not a second read.
+  Bytes buffer = ReadWholeFile(file, "FILE", true, patch::SEARCH_START);
+  const std::span<uint8_t> image = std::span(buffer).subspan(patch::SEARCH_START);
 
+  const bool bare = image.size() >= 4 && std::memcmp(image.data(), "\x44\x69\x66\x66", 4) == 0;
   PosixPlatformOptions options;
-  options.own_file = file;
-  options.bare_patch_data = image.size() >= 4 && std::memcmp(image.data(), "\x44\x69\x66\x66", 4) == 0;
+  options.own_image = bare ? std::span(buffer) : image;
   options.verbose = parsed.has("--verbose");
   const std::string dir = RealFolder(parsed.value("--dir").value_or(FolderOf(file)), "folder");
   options.own_path = RunPath((dir == "/" ? dir : dir + "/") + BaseName(file), "the path", patch::kPathCapacity);

@@ -37,7 +37,7 @@ class Fd {
 
 }  // namespace
 
-Bytes ReadWholeFile(const std::string& path, const char* what, bool below_four_gib) {
+Bytes ReadWholeFile(const std::string& path, const char* what, bool below_four_gib, size_t zeros_before) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) throw ToolError(std::string("cannot open ") + what + " " + path + ": " + Reason(errno));
   struct stat st;
@@ -48,8 +48,8 @@ Bytes ReadWholeFile(const std::string& path, const char* what, bool below_four_g
     throw ToolError(std::string(what) + " " + path + " is " + std::to_string(size) +
                     " bytes; the patch format holds files below 4 GiB only");
   }
-  Bytes bytes(size);
-  size_t done = 0;
+  Bytes bytes(zeros_before + size);
+  size_t done = zeros_before;
   while (done < bytes.size()) {
     const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;

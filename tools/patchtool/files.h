@@ -13,8 +13,9 @@ using Bytes = std::vector<uint8_t>;
 constexpr uint64_t kFourGiB = uint64_t{1} << 32;
 
 // Reads a whole regular file. `what` names the file's role in messages ("OLD").
-// With `below_four_gib` a file of 4 GiB or more is refused before it is read.
-Bytes ReadWholeFile(const std::string& path, const char* what, bool below_four_gib);
+// With `below_four_gib` a file of 4 GiB or more is refused before it is read. The result
+// begins with `zeros_before` zero bytes, then the file's bytes.
+Bytes ReadWholeFile(const std::string& path, const char* what, bool below_four_gib, size_t zeros_before = 0);
 
 // Writes through a temporary file in the same folder and renames it over `path`, so a
 // failed write never leaves a half-written file under the final name.

@@ -16,7 +16,7 @@ std::string Reason() { return SystemMessage(GetLastError()); }
 
 }  // namespace
 
-Bytes ReadWholeFile(const std::string& path, const char* what, bool below_four_gib) {
+Bytes ReadWholeFile(const std::string& path, const char* what, bool below_four_gib, size_t zeros_before) {
   win::FileHandle file(CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file) throw ToolError(std::string("cannot open ") + what + " " + path + ": " + Reason());
@@ -32,9 +32,11 @@ Bytes ReadWholeFile(const std::string& path, const char* what, bool below_four_g
     throw ToolError(std::string(what) + " " + path + " is " + std::to_string(size) +
                     " bytes; the patch format holds files below 4 GiB only");
   }
-  if (size > SIZE_MAX) throw ToolError(std::string(what) + " " + path + " is too large to be read into memory");
-  Bytes bytes(static_cast<size_t>(size));
-  size_t done = 0;
+  if (size > SIZE_MAX - zeros_before) {
+    throw ToolError(std::string(what) + " " + path + " is too large to be read into memory");
+  }
+  Bytes bytes(zeros_before + static_cast<size_t>(size));
+  size_t done = zeros_before;
   while (done < bytes.size()) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, size_t{1} << 30));
     DWORD n = 0;

@@ -143,16 +143,16 @@ bool PosixPlatform::WindowsFolder(char* buffer, size_t size) {
 }
 
 patch::LoadResult PosixPlatform::LoadWholeFile(const char* path, patch::FileBlock* block) {
-  const bool own = options_.own_path == path;
-  std::string real;
-  if (own) {
-    real = options_.own_file;
-  } else if (auto mapped = ToRealPath(path)) {
-    real = *mapped;
-  } else {
-    return patch::LoadResult::OpenFailed;
+  if (options_.own_path == path) {
+    if (options_.own_image.size() >= kFourGiB) return patch::LoadResult::SizeFailed;
+    block->data = options_.own_image.data();
+    block->size = static_cast<uint32_t>(options_.own_image.size());
+    block->handle = nullptr;  // borrowed: nothing to give back
+    return patch::LoadResult::Ok;
   }
-  const int fd = ::open(real.c_str(), O_RDONLY | O_CLOEXEC);
+  const auto real = ToRealPath(path);
+  if (!real) return patch::LoadResult::OpenFailed;
+  const int fd = ::open(real->c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return patch::LoadResult::OpenFailed;
   struct stat st;
   // CreateFileA cannot open a folder as a file.
@@ -160,8 +160,7 @@ patch::LoadResult PosixPlatform::LoadWholeFile(const char* path, patch::FileBloc
     ::close(fd);
     return patch::LoadResult::OpenFailed;
   }
-  const uint64_t padding = (own && options_.bare_patch_data) ? patch::SEARCH_START : 0;
-  const uint64_t size = padding + static_cast<uint64_t>(st.st_size);
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
   if (size >= kFourGiB) {
     ::close(fd);
     return patch::LoadResult::SizeFailed;
@@ -169,7 +168,7 @@ patch::LoadResult PosixPlatform::LoadWholeFile(const char* path, patch::FileBloc
   // Files of some size are mapped rather than read: the run only reads them, and copying
   // megabytes into fresh memory costs more than the rebuild itself. The mapping is private,
   // so nothing written to the block could reach the file.
-  if (padding == 0 && size >= kMapAtLeast) {
+  if (size >= kMapAtLeast) {
     void* mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
     ::close(fd);
     if (mapped == MAP_FAILED) return patch::LoadResult::ReadFailed;
@@ -178,15 +177,13 @@ patch::LoadResult PosixPlatform::LoadWholeFile(const char* path, patch::FileBloc
     block->handle = new LoadedBlock{block->data, size, true};
     return patch::LoadResult::Ok;
   }
-  // Not zeroed: the read fills it (only the padding before bare patch data is set here),
-  // and zeroing megabytes first costs as much as reading them.
+  // Not zeroed: the read fills it.
   uint8_t* data = new (std::nothrow) uint8_t[size ? size : 1];
   if (!data) {
     ::close(fd);
     return patch::LoadResult::AllocFailed;
   }
-  std::memset(data, 0, padding);
-  uint64_t done = padding;
+  uint64_t done = 0;
   while (done < size) {
     const ssize_t n = ::read(fd, data + done, size - done);
     if (n < 0 && errno == EINTR) continue;

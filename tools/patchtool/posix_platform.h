@@ -4,6 +4,7 @@
 // Windows; they become UTF-8 paths with "/" only here, at real separators, and each name
 // is looked up without regard to ASCII case, as the Windows file system matches names.
 #include <optional>
+#include <span>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -14,11 +15,11 @@
 namespace patchtool {
 
 struct PosixPlatformOptions {
-  std::string own_path;       // code page 932, "\" separators: where the run believes it lies
-  std::string own_file;       // the real file that is read for the own path
-  // The file is bare patch data: the run sees it after SEARCH_START zero bytes, as if it
-  // had been packed onto an applier image.
-  bool bare_patch_data = false;
+  std::string own_path;  // code page 932, "\" separators: where the run believes it lies
+  // The own file as the run sees it, already read by the command (bare patch data behind
+  // SEARCH_START zero bytes, as if packed onto an applier image): served as it is, never
+  // read again. It must outlive the platform.
+  std::span<uint8_t> own_image;
   std::optional<std::string> windows_folder;  // code page 932, "\" separators
   bool verbose = false;
 };
