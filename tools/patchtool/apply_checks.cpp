@@ -7,6 +7,23 @@
 
 namespace patchtool {
 
+void RunPrinter::DialogOpened() {
+  if (verbose_) out_ << "[dialog opened]\n";
+}
+
+void RunPrinter::DialogClosed() {
+  if (verbose_) out_ << "[dialog closed]\n";
+}
+
+void RunPrinter::DialogLine(patch::DialogLine line, const char* text) {
+  if (verbose_) out_ << "[" << static_cast<int>(line) << "] " << Cp932ToUtf8ForDisplay(text) << "\n";
+}
+
+void RunPrinter::Box(const char* text, const char* caption, patch::BoxOwner owner, uint32_t type) {
+  boxes_.push_back({text, caption, owner, type});
+  out_ << Cp932ToUtf8ForDisplay(caption) << ": " << Cp932ToUtf8ForDisplay(text) << "\n";
+}
+
 void CheckWindowsFolderNeeds(patch::Image image, const std::string& file, bool have_windows_folder) {
   if (have_windows_folder) return;
   bool bare = false;

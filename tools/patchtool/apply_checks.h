@@ -1,6 +1,7 @@
 #pragma once
 // What `patchtool apply` decides the same way on every system: which chains it refuses
 // before the run, and how the boxes the run printed become the command's outcome.
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,25 @@ struct PrintedBox {
   std::string caption;  // code page 932
   patch::BoxOwner owner;
   uint32_t type;
+};
+
+// What the run would show the user, as printed lines on the vendor's machine: every box
+// as "caption: text" (kept for the judgement) and, with `verbose`, the progress dialog.
+class RunPrinter {
+ public:
+  RunPrinter(std::ostream& out, bool verbose) : out_(out), verbose_(verbose) {}
+
+  void DialogOpened();
+  void DialogClosed();
+  void DialogLine(patch::DialogLine line, const char* text);
+  void Box(const char* text, const char* caption, patch::BoxOwner owner, uint32_t type);
+  std::ostream& out() { return out_; }
+  const std::vector<PrintedBox>& boxes() const { return boxes_; }
+
+ private:
+  std::ostream& out_;
+  bool verbose_;
+  std::vector<PrintedBox> boxes_;
 };
 
 // Entries that put their target into the Windows folder cannot run without one; refuse

@@ -20,7 +20,7 @@ std::string Display(const char* cp932) { return Cp932ToUtf8ForDisplay(cp932); }
 }  // namespace
 
 ConsolePlatform::ConsolePlatform(ConsolePlatformOptions options, std::ostream& out)
-    : options_(std::move(options)), out_(out), files_(GetModuleHandleW(nullptr)) {}
+    : options_(std::move(options)), printer_(out, options_.verbose), files_(GetModuleHandleW(nullptr)) {}
 
 ConsolePlatform::~ConsolePlatform() = default;
 
@@ -51,24 +51,7 @@ patch::LoadResult ConsolePlatform::LoadWholeFile(const char* path, patch::FileBl
   return patch::LoadResult::Ok;
 }
 
-void ConsolePlatform::OpenProgressDialog() {
-  if (options_.verbose) out_ << "[dialog opened]\n";
-}
-
-void ConsolePlatform::CloseProgressDialog() {
-  if (options_.verbose) out_ << "[dialog closed]\n";
-}
-
-void ConsolePlatform::SetDialogLine(patch::DialogLine line, const char* text) {
-  if (options_.verbose) out_ << "[" << static_cast<int>(line) << "] " << Display(text) << "\n";
-}
-
-void ConsolePlatform::ShowBox(const char* text, const char* caption, patch::BoxOwner owner, uint32_t type) {
-  boxes_.push_back({text, caption, owner, type});
-  out_ << Display(caption) << ": " << Display(text) << "\n";
-}
-
 // A vendor's check run opens nothing: the document is named instead.
-void ConsolePlatform::ShellOpen(const char* path) { out_ << "open: " << Display(path) << "\n"; }
+void ConsolePlatform::ShellOpen(const char* path) { printer_.out() << "open: " << Display(path) << "\n"; }
 
 }  // namespace patchtool

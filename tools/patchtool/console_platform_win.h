@@ -29,7 +29,7 @@ class ConsolePlatform final : public patch::ApplierPlatform {
   ConsolePlatform(const ConsolePlatform&) = delete;
   ConsolePlatform& operator=(const ConsolePlatform&) = delete;
 
-  const std::vector<PrintedBox>& boxes() const { return boxes_; }
+  const std::vector<PrintedBox>& boxes() const { return printer_.boxes(); }
 
   bool OwnPath(char* buffer, size_t size) override;
   bool WindowsFolder(char* buffer, size_t size) override;
@@ -56,20 +56,21 @@ class ConsolePlatform final : public patch::ApplierPlatform {
     return files_.MoveOutput(file, from, to);
   }
 
-  void OpenProgressDialog() override;
-  void CloseProgressDialog() override;
-  void SetDialogLine(patch::DialogLine line, const char* text) override;
+  void OpenProgressDialog() override { printer_.DialogOpened(); }
+  void CloseProgressDialog() override { printer_.DialogClosed(); }
+  void SetDialogLine(patch::DialogLine line, const char* text) override { printer_.DialogLine(line, text); }
   void ResetProgressBar() override {}
   void StepProgressBar() override {}
   void PumpMessages() override {}
-  void ShowBox(const char* text, const char* caption, patch::BoxOwner owner, uint32_t type) override;
+  void ShowBox(const char* text, const char* caption, patch::BoxOwner owner, uint32_t type) override {
+    printer_.Box(text, caption, owner, type);
+  }
   void ShellOpen(const char* path) override;
 
  private:
   ConsolePlatformOptions options_;
-  std::ostream& out_;
+  RunPrinter printer_;
   applier::Win32Platform files_;
-  std::vector<PrintedBox> boxes_;
 };
 
 }  // namespace patchtool

@@ -82,7 +82,7 @@ int Fd(patch::OutputFile file) { return static_cast<int>(file); }
 }  // namespace
 
 PosixPlatform::PosixPlatform(PosixPlatformOptions options, std::ostream& out)
-    : options_(std::move(options)), out_(out) {}
+    : options_(std::move(options)), printer_(out, options_.verbose) {}
 
 PosixPlatform::~PosixPlatform() = default;
 
@@ -313,32 +313,16 @@ patch::FoundKind PosixPlatform::Find(const char* path) {
   return S_ISDIR(st.st_mode) ? patch::FoundKind::Folder : patch::FoundKind::File;
 }
 
-void PosixPlatform::OpenProgressDialog() {
-  if (options_.verbose) out_ << "[dialog opened]\n";
-}
-
-void PosixPlatform::CloseProgressDialog() {
-  if (options_.verbose) out_ << "[dialog closed]\n";
-}
-
-void PosixPlatform::SetDialogLine(patch::DialogLine line, const char* text) {
-  if (options_.verbose) out_ << "[" << static_cast<int>(line) << "] " << Display(text) << "\n";
-}
-
 void PosixPlatform::ResetProgressBar() { bar_ = 0; }
 
 void PosixPlatform::StepProgressBar() { ++bar_; }
 
-void PosixPlatform::ShowBox(const char* text, const char* caption, patch::BoxOwner owner, uint32_t type) {
-  boxes_.push_back({text, caption, owner, type});
-  out_ << Display(caption) << ": " << Display(text) << "\n";
-}
 
 void PosixPlatform::ShellOpen(const char* path) {
   const auto real = ToRealPath(path);
-  out_ << "open: " << Display(path);
-  if (real) out_ << " (" << *real << ")";
-  out_ << "\n";
+  printer_.out() << "open: " << Display(path);
+  if (real) printer_.out() << " (" << *real << ")";
+  printer_.out() << "\n";
 }
 
 }  // namespace patchtool
