@@ -13,9 +13,14 @@ namespace patch {
 constexpr uint32_t ChecksumInit() { return 0; }
 constexpr uint32_t ChecksumFinal(uint32_t reg) { return reg; }
 
-// Feeds `length` bytes into the register: sixteen table lookups per sixteen bytes, the
-// blocks taken in turn by two registers that the last block joins.
+// Feeds `length` bytes into the register. Natively through libdeflate's CRC-32, which
+// uses the processor's carry-less multiply where there is one; in the Windows programs,
+// which carry no such library, the sliced table method below.
 uint32_t ChecksumUpdate(uint32_t reg, const uint8_t* data, size_t length);
+
+// Sixteen table lookups per sixteen bytes, the blocks taken in turn by two registers that
+// the last block joins.
+uint32_t ChecksumUpdateSliced(uint32_t reg, const uint8_t* data, size_t length);
 
 // One table lookup per byte: the plain table method, kept as the reference for the
 // sliced version and for short inputs.
