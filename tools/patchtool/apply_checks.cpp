@@ -7,19 +7,19 @@
 
 namespace patchtool {
 
-void RunPrinter::DialogOpened() {
+void PrintingPlatform::OpenProgressDialog() {
   if (verbose_) out_ << "[dialog opened]\n";
 }
 
-void RunPrinter::DialogClosed() {
+void PrintingPlatform::CloseProgressDialog() {
   if (verbose_) out_ << "[dialog closed]\n";
 }
 
-void RunPrinter::DialogLine(patch::DialogLine line, const char* text) {
+void PrintingPlatform::SetDialogLine(patch::DialogLine line, const char* text) {
   if (verbose_) out_ << "[" << static_cast<int>(line) << "] " << Cp932ToUtf8ForDisplay(text) << "\n";
 }
 
-void RunPrinter::Box(const char* text, const char* caption, patch::BoxOwner owner, uint32_t type) {
+void PrintingPlatform::ShowBox(const char* text, const char* caption, patch::BoxOwner owner, uint32_t type) {
   boxes_.push_back({text, caption, owner, type});
   out_ << Cp932ToUtf8ForDisplay(caption) << ": " << Cp932ToUtf8ForDisplay(text) << "\n";
 }

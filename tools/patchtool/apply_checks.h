@@ -19,18 +19,24 @@ struct PrintedBox {
   uint32_t type;
 };
 
-// What the run would show the user, as printed lines on the vendor's machine: every box
-// as "caption: text" (kept for the judgement) and, with `verbose`, the progress dialog.
-class RunPrinter {
+// The half of the applier's platform that faces the user, on the vendor's machine: every
+// box printed as "caption: text" (and kept for the judgement), with `verbose` the progress
+// dialog's lines too; no bar, no messages. Each system's platform adds the files.
+class PrintingPlatform : public patch::ApplierPlatform {
  public:
-  RunPrinter(std::ostream& out, bool verbose) : out_(out), verbose_(verbose) {}
-
-  void DialogOpened();
-  void DialogClosed();
-  void DialogLine(patch::DialogLine line, const char* text);
-  void Box(const char* text, const char* caption, patch::BoxOwner owner, uint32_t type);
-  std::ostream& out() { return out_; }
   const std::vector<PrintedBox>& boxes() const { return boxes_; }
+
+  void OpenProgressDialog() override;
+  void CloseProgressDialog() override;
+  void SetDialogLine(patch::DialogLine line, const char* text) override;
+  void ResetProgressBar() override {}
+  void StepProgressBar() override {}
+  void PumpMessages() override {}
+  void ShowBox(const char* text, const char* caption, patch::BoxOwner owner, uint32_t type) override;
+
+ protected:
+  PrintingPlatform(std::ostream& out, bool verbose) : out_(out), verbose_(verbose) {}
+  std::ostream& out() { return out_; }
 
  private:
   std::ostream& out_;

@@ -15,12 +15,10 @@ bool CopyOut(const std::string& text, char* buffer, size_t size) {
   return true;
 }
 
-std::string Display(const char* cp932) { return Cp932ToUtf8ForDisplay(cp932); }
-
 }  // namespace
 
 ConsolePlatform::ConsolePlatform(ConsolePlatformOptions options, std::ostream& out)
-    : options_(std::move(options)), printer_(out, options_.verbose), files_(GetModuleHandleW(nullptr)) {}
+    : PrintingPlatform(out, options.verbose), options_(std::move(options)), files_(GetModuleHandleW(nullptr)) {}
 
 ConsolePlatform::~ConsolePlatform() = default;
 
@@ -52,6 +50,6 @@ patch::LoadResult ConsolePlatform::LoadWholeFile(const char* path, patch::FileBl
 }
 
 // A vendor's check run opens nothing: the document is named instead.
-void ConsolePlatform::ShellOpen(const char* path) { printer_.out() << "open: " << Display(path) << "\n"; }
+void ConsolePlatform::ShellOpen(const char* path) { out() << "open: " << Cp932ToUtf8ForDisplay(path) << "\n"; }
 
 }  // namespace patchtool

@@ -22,14 +22,12 @@ struct ConsolePlatformOptions {
   bool verbose = false;
 };
 
-class ConsolePlatform final : public patch::ApplierPlatform {
+class ConsolePlatform final : public PrintingPlatform {
  public:
   ConsolePlatform(ConsolePlatformOptions options, std::ostream& out);
   ~ConsolePlatform();
   ConsolePlatform(const ConsolePlatform&) = delete;
   ConsolePlatform& operator=(const ConsolePlatform&) = delete;
-
-  const std::vector<PrintedBox>& boxes() const { return printer_.boxes(); }
 
   bool OwnPath(char* buffer, size_t size) override;
   bool WindowsFolder(char* buffer, size_t size) override;
@@ -56,20 +54,10 @@ class ConsolePlatform final : public patch::ApplierPlatform {
     return files_.MoveOutput(file, from, to);
   }
 
-  void OpenProgressDialog() override { printer_.DialogOpened(); }
-  void CloseProgressDialog() override { printer_.DialogClosed(); }
-  void SetDialogLine(patch::DialogLine line, const char* text) override { printer_.DialogLine(line, text); }
-  void ResetProgressBar() override {}
-  void StepProgressBar() override {}
-  void PumpMessages() override {}
-  void ShowBox(const char* text, const char* caption, patch::BoxOwner owner, uint32_t type) override {
-    printer_.Box(text, caption, owner, type);
-  }
   void ShellOpen(const char* path) override;
 
  private:
   ConsolePlatformOptions options_;
-  RunPrinter printer_;
   applier::Win32Platform files_;
 };
 

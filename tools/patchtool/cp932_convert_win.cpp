@@ -22,14 +22,7 @@ std::optional<std::string> WideToCp932(std::wstring_view wide) {
   return out;
 }
 
-std::optional<std::wstring> Cp932ToWide(std::string_view cp932) {
-  if (cp932.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(kCp932, MB_ERR_INVALID_CHARS, cp932.data(), int(cp932.size()), nullptr, 0);
-  if (n <= 0) return std::nullopt;
-  std::wstring wide(size_t(n), L'\0');
-  MultiByteToWideChar(kCp932, MB_ERR_INVALID_CHARS, cp932.data(), int(cp932.size()), wide.data(), n);
-  return wide;
-}
+std::optional<std::wstring> Cp932ToWide(std::string_view cp932) { return ToWide(kCp932, cp932); }
 
 }  // namespace
 

@@ -75,14 +75,12 @@ bool ValidCalendarDate(const patch::LocalStamp& s) {
          s.second <= 59;
 }
 
-std::string Display(const char* cp932) { return Cp932ToUtf8ForDisplay(cp932); }
-
 int Fd(patch::OutputFile file) { return static_cast<int>(file); }
 
 }  // namespace
 
 PosixPlatform::PosixPlatform(PosixPlatformOptions options, std::ostream& out)
-    : options_(std::move(options)), printer_(out, options_.verbose) {}
+    : PrintingPlatform(out, options.verbose), options_(std::move(options)) {}
 
 PosixPlatform::~PosixPlatform() = default;
 
@@ -313,16 +311,11 @@ patch::FoundKind PosixPlatform::Find(const char* path) {
   return S_ISDIR(st.st_mode) ? patch::FoundKind::Folder : patch::FoundKind::File;
 }
 
-void PosixPlatform::ResetProgressBar() { bar_ = 0; }
-
-void PosixPlatform::StepProgressBar() { ++bar_; }
-
-
 void PosixPlatform::ShellOpen(const char* path) {
   const auto real = ToRealPath(path);
-  printer_.out() << "open: " << Display(path);
-  if (real) printer_.out() << " (" << *real << ")";
-  printer_.out() << "\n";
+  out() << "open: " << Cp932ToUtf8ForDisplay(path);
+  if (real) out() << " (" << *real << ")";
+  out() << "\n";
 }
 
 }  // namespace patchtool

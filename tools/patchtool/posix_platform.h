@@ -24,12 +24,10 @@ struct PosixPlatformOptions {
   bool verbose = false;
 };
 
-class PosixPlatform final : public patch::ApplierPlatform {
+class PosixPlatform final : public PrintingPlatform {
  public:
   PosixPlatform(PosixPlatformOptions options, std::ostream& out);
   ~PosixPlatform();
-
-  const std::vector<PrintedBox>& boxes() const { return printer_.boxes(); }
 
   // "\" at real separators becomes "/", the text becomes UTF-8, and each existing name is
   // matched without regard to ASCII case. nullopt when the path is not valid code page 932.
@@ -50,22 +48,11 @@ class PosixPlatform final : public patch::ApplierPlatform {
   bool RemoveFile(const char* path) override;
   bool RenameFile(const char* from, const char* to) override;
   patch::FoundKind Find(const char* path) override;
-  void OpenProgressDialog() override { printer_.DialogOpened(); }
-  void CloseProgressDialog() override { printer_.DialogClosed(); }
-  void SetDialogLine(patch::DialogLine line, const char* text) override { printer_.DialogLine(line, text); }
-  void ResetProgressBar() override;
-  void StepProgressBar() override;
-  void PumpMessages() override {}
-  void ShowBox(const char* text, const char* caption, patch::BoxOwner owner, uint32_t type) override {
-    printer_.Box(text, caption, owner, type);
-  }
   void ShellOpen(const char* path) override;
 
  private:
   PosixPlatformOptions options_;
-  RunPrinter printer_;
   int open_outputs_ = 0;
-  int bar_ = 0;
 };
 
 }  // namespace patchtool

@@ -6,14 +6,16 @@
 
 namespace patchtool {
 
-std::optional<std::wstring> Utf8ToWide(std::string_view utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), nullptr, 0);
+std::optional<std::wstring> ToWide(unsigned code_page, std::string_view text) {
+  if (text.empty()) return std::wstring();
+  const int n = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0);
   if (n <= 0) return std::nullopt;
   std::wstring wide(size_t(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), wide.data(), n);
+  MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), wide.data(), n);
   return wide;
 }
+
+std::optional<std::wstring> Utf8ToWide(std::string_view utf8) { return ToWide(CP_UTF8, utf8); }
 
 std::optional<std::string> WideToUtf8(std::wstring_view wide) {
   if (wide.empty()) return std::string();

@@ -7,6 +7,10 @@
 
 namespace patchtool {
 
+// Text of a code page (a Windows code page number) as UTF-16; nullopt when it is not
+// valid text of that code page.
+std::optional<std::wstring> ToWide(unsigned code_page, std::string_view text);
+
 // nullopt when the text is not valid UTF-8 (or valid UTF-16 for the other direction).
 std::optional<std::wstring> Utf8ToWide(std::string_view utf8);
 std::optional<std::string> WideToUtf8(std::wstring_view wide);
