@@ -13,12 +13,6 @@ constexpr uint64_t kQueryLimit = 1 << 16;
 
 }  // namespace
 
-std::vector<ApproxBlock> MatchApproximately(std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
-                                            const ApproxOptions& options) {
-  const SuffixArray index(old_data);
-  return MatchApproximately(index, new_data, options);
-}
-
 std::vector<ApproxBlock> MatchApproximately(const SuffixArray& index, std::span<const uint8_t> new_data,
                                             const ApproxOptions& options) {
   const std::span<const uint8_t> old_data = index.text();

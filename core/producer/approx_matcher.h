@@ -25,13 +25,10 @@ struct ApproxOptions {
   uint32_t switch_margin = 8;
 };
 
-// Blocks covering NEW from its first byte to its last, in order. Both inputs are below
-// 4 GiB. Uses a suffix array of OLD (about 5 bytes of memory per byte of OLD).
-std::vector<ApproxBlock> MatchApproximately(std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
-                                            const ApproxOptions& options = {});
-
-// The same over a suffix array of OLD built once, so that several options can be tried
-// on one index (also from several threads at once: the index is only read).
+// Blocks covering NEW from its first byte to its last, in order; both inputs are below
+// 4 GiB. The suffix array of OLD (about 5 bytes of memory per byte of OLD) is built once,
+// so that several options can be tried on one index (also from several threads at once:
+// the index is only read).
 std::vector<ApproxBlock> MatchApproximately(const SuffixArray& old_index, std::span<const uint8_t> new_data,
                                             const ApproxOptions& options = {});
 

@@ -1,9 +1,6 @@
 #include "core/producer/matcher.h"
 
 #include <algorithm>
-#include <array>
-#include <bit>
-#include <cstring>
 #include <unordered_map>
 
 #include "core/producer/common_prefix.h"

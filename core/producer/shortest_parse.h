@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "core/patch/format.h"
 #include "core/producer/matcher.h"
 #include "core/producer/suffix_array.h"
 
@@ -15,7 +16,7 @@ namespace producer {
 struct RecordCosts {
   uint32_t copy = 6;           // head and 32-bit offset
   uint32_t literal_head = 2;   // head; the bytes follow
-  uint32_t max_length = 0x7FFF;
+  uint32_t max_length = patch::kMaxRecordLength;
 };
 
 // Operations of least total record cost, each at most `max_length` long (so that every

@@ -37,16 +37,11 @@ struct RawStreams {
 // gaps between where consecutive changes begin.
 class DifferenceCoder {
  public:
-  DifferenceCoder(RawStreams& raw, uint32_t merge_gap) : raw_(raw), merge_gap_(merge_gap) {}
+  explicit DifferenceCoder(RawStreams& raw) : raw_(raw) {}
   void Add(uint8_t d) {
     if (d == 0) {
       ++pending_zeros_;
       return;
-    }
-    // A short gap inside a stretch of changes is sent as zero values.
-    if (!taken_.empty() && pending_zeros_ > 0 && pending_zeros_ <= merge_gap_) {
-      taken_.insert(taken_.end(), pending_zeros_, 0);
-      pending_zeros_ = 0;
     }
     if (pending_zeros_ > 0) {
       if (!taken_.empty() || zeros_ > 0) EmitChange();
@@ -76,7 +71,6 @@ class DifferenceCoder {
     taken_.clear();
   }
   RawStreams& raw_;
-  uint32_t merge_gap_;
   uint32_t zeros_ = 0, pending_zeros_ = 0, previous_takes_ = 0;
   std::vector<uint8_t> taken_;
 };
@@ -106,19 +100,20 @@ bool LooksLikeX86Program(std::span<const uint8_t> data) {
   return data.size() >= 2 && data[0] == 'M' && data[1] == 'Z';
 }
 
-}  // namespace
-
+// The smaller of libdeflate at its highest level and zlib at level 9, both in the zlib
+// format that the applier's inflate reads.
 std::vector<uint8_t> DeflateSmallest(std::span<const uint8_t> data) {
   std::vector<uint8_t> a = DeflateWithLibdeflate(data);
   std::vector<uint8_t> b = DeflateWithZlib(data);
   return a.size() <= b.size() ? a : b;
 }
 
+// The body alone for given blocks over (already transformed) contents; `transform` is the
+// leading byte to record.
 std::vector<uint8_t> EncodeStreamsBody(std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
-                                       std::span<const ApproxBlock> blocks, uint8_t transform,
-                                       uint32_t merge_zero_gap, StreamsStats* stats) {
+                                       std::span<const ApproxBlock> blocks, uint8_t transform, StreamsStats* stats) {
   RawStreams raw;
-  DifferenceCoder diff(raw, merge_zero_gap);
+  DifferenceCoder diff(raw);
   uint64_t pos = 0;
   uint32_t copy_end = 0;
   for (const ApproxBlock& b : blocks) {
@@ -165,11 +160,13 @@ std::vector<uint8_t> EncodeStreamsBody(std::span<const uint8_t> old_data, std::s
   return body;
 }
 
+}  // namespace
+
 std::vector<uint8_t> MakeStreamsEntry(std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
                                       const UpdateEntryText& text, const Stamp& stamp,
                                       const StreamsOptions& options, StreamsStats* stats) {
   std::vector<uint8_t> entry;
-  AppendUpdateHeader(entry, 2, 0, old_data, new_data, text, stamp);
+  AppendUpdateHeader(entry, patch::kStreamsFormatVersion / 100, patch::kStreamsFormatVersion % 100, old_data, new_data, text, stamp);
 
   const bool x86 = options.transform == StreamsOptions::Transform::X86Branches ||
                    (options.transform == StreamsOptions::Transform::Auto && LooksLikeX86Program(new_data));
@@ -199,7 +196,7 @@ std::vector<uint8_t> MakeStreamsEntry(std::span<const uint8_t> old_data, std::sp
       try {
         const std::vector<ApproxBlock> blocks = MatchApproximately(index, nw, ApproxOptions{margins[i]});
         Candidate& c = candidates[i];
-        c.body = EncodeStreamsBody(old, nw, blocks, transform, options.merge_zero_gap, &c.stats);
+        c.body = EncodeStreamsBody(old, nw, blocks, transform, &c.stats);
         c.stats.switch_margin = margins[i];
       } catch (...) {
         candidates[i].error = std::current_exception();

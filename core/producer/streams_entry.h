@@ -13,16 +13,13 @@
 namespace producer {
 
 struct StreamsOptions {
-  // Margins (see ApproxOptions) the matcher is run with, one per core at a time; the
+  // Margins (see ApproxOptions) the matcher is run with, on up to two threads; the
   // smallest body is kept. The scan is greedy, so another margin can take another course
   // through a whole file: measured on six real program pairs, margin 5 was up to 4 %
   // smaller than 8 on three and 8 up to 3.5 % smaller than 5 on the other three, while
   // 6, 7 and 9 never gained more than 0.1 % over the better of the two. Each margin costs
   // one scan and one encoding, not another suffix sort.
   std::vector<uint32_t> switch_margins = {5, 8};
-  // Zero runs of the difference this short between changed bytes are sent as values
-  // instead of ending the run (0: never; measured best on real programs).
-  uint32_t merge_zero_gap = 0;
   enum class Transform : uint8_t { Auto, None, X86Branches } transform = Transform::Auto;
 };
 
@@ -39,15 +36,5 @@ struct StreamsStats {
 std::vector<uint8_t> MakeStreamsEntry(std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
                                       const UpdateEntryText& text, const Stamp& stamp,
                                       const StreamsOptions& options = {}, StreamsStats* stats = nullptr);
-
-// The body alone for given blocks over (already transformed) contents; `transform` is the
-// leading byte to record. For tests and for measuring layouts.
-std::vector<uint8_t> EncodeStreamsBody(std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
-                                       std::span<const ApproxBlock> blocks, uint8_t transform,
-                                       uint32_t merge_zero_gap, StreamsStats* stats = nullptr);
-
-// The smaller of libdeflate at its highest level and zlib at level 9, both in the zlib
-// format that the applier's inflate reads.
-std::vector<uint8_t> DeflateSmallest(std::span<const uint8_t> data);
 
 }  // namespace producer

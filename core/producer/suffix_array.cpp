@@ -22,9 +22,6 @@ LargeArray<int32_t> SortSuffixes(std::span<const uint8_t> text) {
   return order;
 }
 
-// Texts this long get three-byte bucket keys (a 64 MiB table), shorter ones two-byte keys.
-constexpr uint64_t kLongKeysFrom = uint64_t{1} << 40;
-
 // Runs fn(begin, end) over `threads` contiguous parts of [0, n) and waits for all.
 template <typename Fn>
 void InParts(uint64_t n, unsigned threads, const Fn& fn) {
@@ -69,26 +66,21 @@ void PermutedLcp(std::span<const uint8_t> text, std::span<const int32_t> order, 
 }  // namespace
 
 SuffixArray::SuffixArray(std::span<const uint8_t> text, bool with_ranks)
-    : text_(text), order_(SortSuffixes(text)), key_bytes_(text.size() >= kLongKeysFrom ? 3 : 2) {
+    : text_(text), order_(SortSuffixes(text)) {
   if (with_ranks) {
     rank_ = LargeArray<uint32_t>(text.size());
     for (size_t r = 0; r < text.size(); ++r) rank_[order_[r]] = static_cast<uint32_t>(r);
   }
   // Counted from the text rather than read from the array: one sequential pass. A suffix
   // shorter than a key ranks just before the keys that begin with its bytes.
-  bucket_.assign((size_t{1} << (8 * key_bytes_)) + 1, 0);
+  bucket_.assign((size_t{1} << (8 * kKeyBytes)) + 1, 0);
   const size_t n = text.size();
-  for (size_t i = 0; i + key_bytes_ <= n; ++i) ++bucket_[Key(text.data() + i) + 1];
+  for (size_t i = 0; i + kKeyBytes <= n; ++i) ++bucket_[Key(text.data() + i) + 1];
   for (size_t k = 1; k < bucket_.size(); ++k) bucket_[k] += bucket_[k - 1];
-  for (uint32_t length = 1; length < key_bytes_ && length <= n; ++length) {
-    size_t key = 0;
-    for (uint32_t b = 0; b < key_bytes_; ++b) key = key << 8 | (b < length ? text[n - length + b] : 0);
-    for (size_t k = key; k < bucket_.size(); ++k) ++bucket_[k];
+  // The last byte alone sorts before every key that begins with it.
+  if (n > 0) {
+    for (size_t k = size_t{text[n - 1]} << 8; k < bucket_.size(); ++k) ++bucket_[k];
   }
-}
-
-uint32_t SuffixArray::Key(const uint8_t* p) const {
-  return key_bytes_ == 3 ? (uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]) : (uint32_t{p[0]} << 8 | p[1]);
 }
 
 SuffixArray::Range SuffixArray::EqualRange(std::span<const uint8_t> prefix) const {
@@ -110,12 +102,12 @@ SuffixArray::Range SuffixArray::EqualRange(std::span<const uint8_t> prefix) cons
 
 Match SuffixArray::LongestMatch(std::span<const uint8_t> query) const {
   const uint64_t n = text_.size();
-  if (n < key_bytes_ || query.size() < key_bytes_) return {};
+  if (n < kKeyBytes || query.size() < kKeyBytes) return {};
   const uint32_t key = Key(query.data());
   if (bucket_[key] == bucket_[key + 1]) return {};
   // The bounds start just outside the bucket, where they stand for its shared key bytes.
   const int64_t first = bucket_[key], last = bucket_[key + 1];
-  return Narrow(query, first, last, first - 1, last, key_bytes_, key_bytes_);
+  return Narrow(query, first, last, first - 1, last, kKeyBytes, kKeyBytes);
 }
 
 Match SuffixArray::LongestMatchNear(std::span<const uint8_t> query, uint32_t rank) const {

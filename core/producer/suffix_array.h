@@ -31,7 +31,7 @@ class SuffixArray {
 
   // The longest prefix of `query` that occurs in the text, and one place where it does.
   // O(log n) steps, each comparing up to the query's length: callers bound the query in
-  // repetitive data. Matches shorter than min_match() are not reported.
+  // repetitive data. Matches shorter than two bytes are not reported.
   Match LongestMatch(std::span<const uint8_t> query) const;
 
   // The same, searching outwards from `rank` (0 <= rank < size): a few steps when the
@@ -47,8 +47,6 @@ class SuffixArray {
   };
   Range EqualRange(std::span<const uint8_t> prefix) const;
 
-  uint32_t min_match() const { return key_bytes_; }
-
   // Suffix starts in sorted order (rank -> position).
   std::span<const int32_t> order() const { return order_.span(); }
   std::span<const uint8_t> text() const { return text_; }
@@ -57,13 +55,14 @@ class SuffixArray {
   std::span<const uint8_t> text_;
   LargeArray<int32_t> order_;
   LargeArray<uint32_t> rank_;
-  uint32_t Key(const uint8_t* p) const;
+  // A bucket key: the first two bytes.
+  static constexpr uint32_t kKeyBytes = 2;
+  static uint32_t Key(const uint8_t* p) { return uint32_t{p[0]} << 8 | p[1]; }
   Match Narrow(std::span<const uint8_t> query, int64_t first, int64_t last, int64_t lo, int64_t hi,
                uint32_t lo_common, uint32_t hi_common) const;
 
-  // First rank of the suffixes that begin with each key (the first two or three bytes), and
-  // one past the last: a search starts inside its bucket instead of at the whole array.
-  uint32_t key_bytes_;
+  // First rank of the suffixes that begin with each key, and one past the last: a search
+  // starts inside its bucket instead of at the whole array.
   std::vector<uint32_t> bucket_;
 };
 

@@ -145,7 +145,7 @@ int RunMake(const std::vector<std::string>& args, std::ostream& out) {
       << " (" << new_data.size() << " bytes) from " << old_path << " (" << old_data.size() << " bytes); ";
   if (streams) {
     out << streams_stats.blocks << " blocks, " << streams_stats.raw_sizes[patch::kStreamNew] << " new bytes"
-        << (streams_stats.transform == 2 ? ", x86 branch transform" : "") << "; stamp ";
+        << (streams_stats.transform == patch::kTransformX86Branches ? ", x86 branch transform" : "") << "; stamp ";
   } else {
     out << (stats.copy_records + stats.literal_records) << " records (" << stats.copy_records << " copy, "
         << stats.literal_records << " literal), " << stats.literal_bytes << " literal bytes; stamp ";

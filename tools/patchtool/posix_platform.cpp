@@ -170,9 +170,14 @@ patch::LoadResult PosixPlatform::LoadWholeFile(const char* path, patch::FileBloc
     void* mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
     ::close(fd);
     if (mapped == MAP_FAILED) return patch::LoadResult::ReadFailed;
-    block->data = static_cast<uint8_t*>(mapped);
+    auto* loaded = new (std::nothrow) LoadedBlock{static_cast<uint8_t*>(mapped), size, true};
+    if (!loaded) {
+      ::munmap(mapped, size);
+      return patch::LoadResult::AllocFailed;
+    }
+    block->data = loaded->data;
     block->size = static_cast<uint32_t>(size);
-    block->handle = new LoadedBlock{block->data, size, true};
+    block->handle = loaded;
     return patch::LoadResult::Ok;
   }
   // Not zeroed: the read fills it.
@@ -193,9 +198,14 @@ patch::LoadResult PosixPlatform::LoadWholeFile(const char* path, patch::FileBloc
     delete[] data;
     return patch::LoadResult::ReadFailed;
   }
+  auto* loaded = new (std::nothrow) LoadedBlock{data, size, false};
+  if (!loaded) {
+    delete[] data;
+    return patch::LoadResult::AllocFailed;
+  }
   block->data = data;
   block->size = static_cast<uint32_t>(size);
-  block->handle = new LoadedBlock{data, size, false};
+  block->handle = loaded;
   return patch::LoadResult::Ok;
 }
 
