@@ -1,5 +1,7 @@
 #include "tools/patchtool/apply_checks.h"
 
+#include <cstring>
+
 #include "core/patch/messages.h"
 #include "tools/patchtool/chain_reader.h"
 #include "tools/patchtool/cp932_convert.h"
@@ -22,6 +24,11 @@ void PrintingPlatform::SetDialogLine(patch::DialogLine line, const char* text) {
 void PrintingPlatform::ShowBox(const char* text, const char* caption, patch::BoxOwner owner, uint32_t type) {
   boxes_.push_back({text, caption, owner, type});
   out_ << Cp932ToUtf8ForDisplay(caption) << ": " << Cp932ToUtf8ForDisplay(text) << "\n";
+}
+
+RunImage::RunImage(const std::string& path) : buffer_(ReadWholeFile(path, "FILE", true, patch::SEARCH_START)) {
+  const patch::Image bytes = file();
+  bare_ = bytes.size() >= 4 && std::memcmp(bytes.data(), "\x44\x69\x66\x66", 4) == 0;
 }
 
 void CheckWindowsFolderNeeds(patch::Image image, const std::string& file, bool have_windows_folder) {

@@ -2,6 +2,7 @@
 // What `patchtool apply` decides the same way on every system: which chains it refuses
 // before the run, and how the boxes the run printed become the command's outcome.
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,23 @@ class PrintingPlatform : public patch::ApplierPlatform {
   std::ostream& out_;
   bool verbose_;
   std::vector<PrintedBox> boxes_;
+};
+
+// The file `patchtool apply` runs, read once. The run is served its own file from these
+// bytes: bare patch data (a file that starts with "Diff") behind SEARCH_START zero bytes,
+// as if packed onto an applier image, anything else as it is.
+class RunImage {
+ public:
+  explicit RunImage(const std::string& path);
+  RunImage(const RunImage&) = delete;
+  RunImage& operator=(const RunImage&) = delete;
+
+  patch::Image file() const { return std::span(buffer_).subspan(patch::SEARCH_START); }
+  std::span<uint8_t> as_run() { return bare_ ? std::span(buffer_) : std::span(buffer_).subspan(patch::SEARCH_START); }
+
+ private:
+  Bytes buffer_;  // SEARCH_START zero bytes, then the file
+  bool bare_;
 };
 
 // Entries that put their target into the Windows folder cannot run without one; refuse

@@ -3,8 +3,6 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include <cstring>
-
 #include "core/patch/applier_run.h"
 #include "tools/patchtool/apply_checks.h"
 #include "tools/patchtool/arguments.h"
@@ -45,14 +43,10 @@ int RunApply(const std::vector<std::string>& args, std::ostream& out) {
   const Arguments parsed(args, OptionSpec{{"--dir", "--windows-dir"}, {"--verbose"}});
   parsed.ExpectPositional(1, "patchtool apply FILE [--dir DIR] [--windows-dir DIR] [--verbose]");
   const std::string& file = parsed.positional()[0];
-  // Read once, with room in front: bare patch data is seen by the run behind that many zero
-  // bytes, as if packed onto an applier; the run is served these bytes, not a second read.
-  Bytes buffer = ReadWholeFile(file, "FILE", true, patch::SEARCH_START);
-  const std::span<uint8_t> image = std::span(buffer).subspan(patch::SEARCH_START);
+  RunImage image(file);
 
-  const bool bare = image.size() >= 4 && std::memcmp(image.data(), "\x44\x69\x66\x66", 4) == 0;
   PosixPlatformOptions options;
-  options.own_image = bare ? std::span(buffer) : image;
+  options.own_image = image.as_run();
   options.verbose = parsed.has("--verbose");
   const std::string dir = RealFolder(parsed.value("--dir").value_or(FolderOf(file)), "folder");
   options.own_path = RunPath((dir == "/" ? dir : dir + "/") + BaseName(file), "the path", patch::kPathCapacity);
@@ -60,7 +54,7 @@ int RunApply(const std::vector<std::string>& args, std::ostream& out) {
     options.windows_folder = RunPath(RealFolder(*windows, "Windows folder"), "the Windows folder",
                                      patch::kWindowsFolderCapacity);
   }
-  CheckWindowsFolderNeeds(image, file, options.windows_folder.has_value());
+  CheckWindowsFolderNeeds(image.file(), file, options.windows_folder.has_value());
 
   PosixPlatform platform(options, out);
   patch::RunApplier(platform);

@@ -2,8 +2,6 @@
 // Win32 platform. Its paths are code page 932 bytes handed to the system's ANSI calls.
 #include <windows.h>
 
-#include <cstring>
-
 #include "core/patch/applier_run.h"
 #include "tools/patchtool/apply_checks.h"
 #include "tools/patchtool/arguments.h"
@@ -66,7 +64,7 @@ std::string FolderOf(const std::string& path) {
 }
 
 // Names of the chain beyond ASCII would reach the ANSI calls as other names.
-void CheckAnsiCodePage(const Bytes& image, const std::string& file) {
+void CheckAnsiCodePage(patch::Image image, const std::string& file) {
   if (GetACP() == kCp932) return;
   for (const std::string& name : ChainNames(image, file)) {
     if (!IsAscii(name)) {
@@ -83,11 +81,10 @@ int RunApply(const std::vector<std::string>& args, std::ostream& out) {
   const Arguments parsed(args, OptionSpec{{"--dir", "--windows-dir"}, {"--verbose"}});
   parsed.ExpectPositional(1, "patchtool apply FILE [--dir DIR] [--windows-dir DIR] [--verbose]");
   const std::string& file = parsed.positional()[0];
-  const Bytes image = ReadWholeFile(file, "FILE", true);
+  RunImage image(file);
 
   ConsolePlatformOptions options;
-  options.own_image = &image;
-  options.bare_patch_data = image.size() >= 4 && std::memcmp(image.data(), "\x44\x69\x66\x66", 4) == 0;
+  options.own_image = image.as_run();
   options.verbose = parsed.has("--verbose");
   const std::wstring dir = FullFolder(parsed.value("--dir").value_or(FolderOf(file)), "folder");
   const std::wstring own = (dir.back() == L'\\' ? dir : dir + L"\\") + WidePath(BaseName(file));
@@ -96,8 +93,8 @@ int RunApply(const std::vector<std::string>& args, std::ostream& out) {
     options.windows_folder = RunPath(FullFolder(*windows, "Windows folder"), "the Windows folder",
                                      patch::kWindowsFolderCapacity);
   }
-  CheckWindowsFolderNeeds(image, file, options.windows_folder.has_value());
-  CheckAnsiCodePage(image, file);
+  CheckWindowsFolderNeeds(image.file(), file, options.windows_folder.has_value());
+  CheckAnsiCodePage(image.file(), file);
 
   ConsolePlatform platform(std::move(options), out);
   patch::RunApplier(platform);

@@ -4,7 +4,6 @@
 
 #include "core/patch/format.h"
 #include "tools/patchtool/cp932_convert.h"
-#include "win/handle.h"
 
 namespace patchtool {
 namespace {
@@ -29,23 +28,14 @@ bool ConsolePlatform::WindowsFolder(char* buffer, size_t size) {
 }
 
 // The own file is the one the command has read (it may lie elsewhere than the run
-// believes); it is handed over as a block of the applier platform's own kind, which
-// ReleaseBlock frees like any other.
+// believes); it is lent without a handle, which the applier platform's ReleaseBlock
+// passes over.
 patch::LoadResult ConsolePlatform::LoadWholeFile(const char* path, patch::FileBlock* block) {
-  if (options_.own_path != path || options_.own_image == nullptr) return files_.LoadWholeFile(path, block);
-  *block = patch::FileBlock{};
-  const Bytes& image = *options_.own_image;
-  const uint64_t padding = options_.bare_patch_data ? patch::SEARCH_START : 0;
-  const uint64_t size = padding + image.size();
-  if (size >= kFourGiB) return patch::LoadResult::SizeFailed;
-  win::GlobalBlock memory(GlobalAlloc(GMEM_ZEROINIT, SIZE_T(size)));
-  if (!memory) return patch::LoadResult::AllocFailed;
-  win::GlobalLockView view(memory.get());
-  if (!view.data()) return patch::LoadResult::LockFailed;
-  if (!image.empty()) std::memcpy(static_cast<uint8_t*>(view.data()) + padding, image.data(), image.size());
-  block->data = static_cast<uint8_t*>(view.release());
-  block->size = static_cast<uint32_t>(size);
-  block->handle = memory.release();
+  if (options_.own_path != path) return files_.LoadWholeFile(path, block);
+  if (options_.own_image.size() >= kFourGiB) return patch::LoadResult::SizeFailed;
+  block->data = options_.own_image.data();
+  block->size = static_cast<uint32_t>(options_.own_image.size());
+  block->handle = nullptr;
   return patch::LoadResult::Ok;
 }
 

@@ -4,6 +4,7 @@
 // the progress dialog and the message boxes become printed lines, as in the native tool.
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -14,10 +15,9 @@ namespace patchtool {
 
 struct ConsolePlatformOptions {
   std::string own_path;  // code page 932: where the run believes it lies
-  const Bytes* own_image = nullptr;  // the file read for the own path, already in memory
-  // The file is bare patch data: the run sees it after SEARCH_START zero bytes, as if it
-  // had been packed onto an applier image.
-  bool bare_patch_data = false;
+  // The own file as the run sees it, already read by the command (see RunImage): served as
+  // it is, never read again. It must outlive the platform.
+  std::span<uint8_t> own_image;
   std::optional<std::string> windows_folder;  // code page 932
   bool verbose = false;
 };
