@@ -192,8 +192,7 @@ bool FileExists(const std::string& path) {
   return search && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// What the file at `path` is right now. Opened for its attributes only and shared every way,
-// so the look disturbs nobody who works on the file.
+// What an open file is, from the facts its handle gives.
 wizard::FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info) {
   wizard::FileStamp stamp;
   stamp.exists = true;
@@ -205,6 +204,8 @@ wizard::FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info) {
   return stamp;
 }
 
+// What the file at `path` is right now. Opened for its attributes only and shared every way,
+// so the look disturbs nobody who works on the file.
 wizard::FileStamp StampOf(const std::string& path) {
   wizard::FileStamp stamp;
   stamp.exists = FileExists(path);

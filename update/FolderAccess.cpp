@@ -41,10 +41,6 @@ std::string SystemFolder() {
   return QueryText([](char* buffer, DWORD size) { return GetSystemDirectoryA(buffer, size); });
 }
 
-std::string FullPath(const std::string& path) {
-  return QueryText([&path](char* buffer, DWORD size) { return GetFullPathNameA(path.c_str(), size, buffer, nullptr); });
-}
-
 text::LeadByteTable SystemLeadBytes() {
   text::LeadByteTable table;
   for (unsigned byte = 0x80; byte <= 0xFF; ++byte)
@@ -76,6 +72,10 @@ bool IsRoot(const std::string& folder, const text::LeadByteTable& lead_bytes) {
 }
 
 }  // namespace
+
+std::string FullPath(const std::string& path) {
+  return QueryText([&path](char* buffer, DWORD size) { return GetFullPathNameA(path.c_str(), size, buffer, nullptr); });
+}
 
 void DispatchPendingMessages() {
   MSG message;

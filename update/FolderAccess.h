@@ -30,6 +30,9 @@ void DispatchPendingMessages();
 // record is the 148-byte one asked for here.
 uint32_t GetPlatformId();
 
+// `path` made absolute against the current folder (GetFullPathNameA); empty on failure.
+std::string FullPath(const std::string& path);
+
 // Runs one command of the system hidden and waits until it has ended, dispatching
 // messages every 50 ms at the latest. The program named by the command line's first word
 // (up to the first space) is started from the system folder by its full path, and the

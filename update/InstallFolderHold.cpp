@@ -3,28 +3,13 @@
 #include <windows.h>
 
 #include "core/wizard/folder_chain.h"
+#include "update/FolderAccess.h"
 
 namespace update {
-namespace {
-
-std::string AbsolutePath(const std::string& path) {
-  std::string absolute(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(absolute.size()), absolute.data(), nullptr);
-    if (length == 0) return std::string();
-    if (length < absolute.size()) {
-      absolute.resize(length);
-      return absolute;
-    }
-    absolute.resize(static_cast<size_t>(length) + 1);
-  }
-}
-
-}  // namespace
 
 HoldOutcome InstallFolderHold::Hold(const std::string& folder, const text::LeadByteTable& lead_bytes) {
   folders_.clear();
-  const std::string absolute = AbsolutePath(folder);
+  const std::string absolute = FullPath(folder);
   const auto chain = wizard::FolderChain(absolute, lead_bytes);
   if (!chain) return HoldOutcome::kNotChecked;
 
