@@ -13,7 +13,8 @@ WINTOOL64 := $(BUILD)/wintool64
 MINGW_DEPS ?= $(or $(XDG_CACHE_HOME),$(HOME)/.cache)/lunder-deps
 ASAN   := $(BUILD)/asan
 
-.PHONY: deps build native windows windows32 windows64 wintool32 wintool64 asan test bench bench-producer bench-applier demo update fuzz clean
+.PHONY: deps build native product windows windows32 windows64 wintool32 wintool64 asan test bench bench-producer \
+  bench-applier demo update fuzz coverage mutants clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -57,6 +58,11 @@ wintool64: deps
 build: native
 	@$(MAKE) --no-print-directory windows
 
+# The product's Windows programs alone: what the demo, the vendor's update and the applier
+# benchmark run (patchtool.exe, which needs its libraries fetched and built, is not among them).
+product: native
+	@$(MAKE) --no-print-directory windows32 windows64
+
 asan: deps
 	@cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON -DOUT_BIN=$(abspath $(ASAN))/bin >/dev/null
 	@cmake --build $(ASAN) -j $(JOBS)
@@ -73,14 +79,14 @@ bench-producer: native
 	@bash scripts/bench-producer.sh $(abspath $(BUILD))
 
 # The Windows applier under Wine on a real program pair, both formats, to its final box.
-bench-applier: build
+bench-applier: product
 	@OUT_BIN=$(abspath $(BUILD))/bin WINE_BUILD_DIR=$(abspath $(NATIVE)) PATCHTOOL=$(abspath $(BUILD))/bin/patchtool \
 	  bash bench/applier_wine.sh
 
-demo: build
+demo: product
 	@bash demo/run-demo.sh $(abspath $(BUILD))
 
-update: build
+update: product
 	@test -n "$(OLD)" -a -n "$(NEW)" || { echo "usage: make update OLD=\"old-file [old-file ...]\" NEW=new-file [PROFILE=profile.ini] [SIGN_CERT=cert.pfx [SIGN_PASS_FILE=file]] [ARCH=x64] [FORMAT=2]" >&2; exit 2; }
 	@ARCH="$(ARCH)" FORMAT="$(FORMAT)" bash scripts/make-update.sh "$(OLD)" "$(NEW)" $(abspath $(BUILD))
 
@@ -95,7 +101,6 @@ coverage: deps
 # lists the survivors. MUTANTS_ARGS="--from HEAD" takes the committed sources.
 mutants: deps
 	@python3 scripts/mutants.py $(abspath $(BUILD))/mutants --jobs $(JOBS) $(MUTANTS_ARGS)
-.PHONY: coverage mutants
 
 clean:
 	rm -rf $(BUILD)

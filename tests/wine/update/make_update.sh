@@ -6,7 +6,7 @@
 # the old contents) becomes the new file byte for byte with the chosen stamp. Files the
 # format cannot hold (4 GiB and more) and missing files are refused with a clear message.
 source "$(dirname "$0")/common.sh"
-wine_init update/make_update 240
+wine_init update/make_update 400
 
 vendor_build
 python3 - "$WINE_WORK/old.bin" "$WINE_WORK/new-version.dat" <<'PY'
