@@ -64,8 +64,17 @@ copy_once() {
   timed cp "$o" "$n" "$work/copy/"
 }
 
-ours2=no
-"$bin/patchtool" --help 2>&1 | grep -q -- '--format' && ours2=yes
+# Ours in FORMAT, made from $o to $n and applied natively to a copy of OLD under the
+# entry's target name; adds a row.
+ours() {  # format label extra-args...
+  local format=$1 tool=$2
+  shift 2
+  timed "$bin/patchtool" make "$o" "$n" -o "$work/p.$format" --name target.bin --stamp "2020-01-01 00:00:00" "$@"
+  local enc=$secs mem=$peak_mb records
+  records=$(sed -n 's/.* records (\([0-9]*\) copy, \([0-9]*\) literal), \([0-9]*\) literal bytes.*/\1 \2 \3/p' "$work/out")
+  best_of 3 apply_once "$format"
+  rows+=("$tool $(stat -c %s "$work/p.$format") $enc $mem $secs $(same "$work/dir/target.bin" "$n") ${records// /,}")
+}
 
 printf '%-40s %-10s %11s %8s %8s %8s %8s %7s %s\n' pair tool bytes vs-best encode-s peak-MB apply-s rebuilt note
 for pair in "${pairs[@]}"; do
@@ -73,19 +82,8 @@ for pair in "${pairs[@]}"; do
   o=$files/$old n=$files/$new
   label="$old -> $new"
   rows=()
-
-  # Ours: the patch is applied natively to a copy of OLD under the entry's target name.
-  ours() {  # format label extra-args...
-    local format=$1 tool=$2
-    shift 2
-    timed "$bin/patchtool" make "$o" "$n" -o "$work/p.$format" --name target.bin --stamp "2020-01-01 00:00:00" "$@"
-    local enc=$secs mem=$peak_mb records
-    records=$(sed -n 's/.* records (\([0-9]*\) copy, \([0-9]*\) literal), \([0-9]*\) literal bytes.*/\1 \2 \3/p' "$work/out")
-    best_of 3 apply_once "$format"
-    rows+=("$tool $(stat -c %s "$work/p.$format") $enc $mem $secs $(same "$work/dir/target.bin" "$n") ${records// /,}")
-  }
   ours 1 ours-1.04
-  [ "$ours2" = yes ] && ours 2 ours-2.00 --format 2
+  ours 2 ours-2.00 --format 2
 
   timed bsdiff "$o" "$n" "$work/p.bsdiff"
   enc=$secs mem=$peak_mb

@@ -47,4 +47,4 @@ if ! log="$(osslsigncode "${verify[@]}" 2>&1)"; then
 fi
 chmod --reference="$exe" "$signed"
 mv "$signed" "$exe"
-echo "sign-update: $exe signed and verified ($(sed -n 's/^Signer #0:$//p; s/^[[:space:]]*Subject: //p' <<<"$log" | head -n 1))"
+echo "sign-update: $exe signed and verified ($(sed -n 's/^[[:space:]]*Subject: //p' <<<"$log" | head -n 1))"

@@ -16,9 +16,11 @@ from pathlib import Path
 # every system the programs run on), in lower case.
 ALLOWED = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll",
            "ole32.dll", "oleaut32.dll", "comdlg32.dll", "shlwapi.dll"}
-LOOKED_UP_AT_RUN_TIME = {"SetDefaultDllDirectories", "SetDllDirectoryA", "SetFileInformationByHandle"}
+# The calls that restrict the library search, which every shipped program makes.
+RESTRICTS_SEARCH = {"SetDefaultDllDirectories", "SetDllDirectoryA"}
+LOOKED_UP_AT_RUN_TIME = RESTRICTS_SEARCH | {"SetFileInformationByHandle"}
+# Each also carries a manifest of its own.
 SHIPPED = ["Update.exe", "applier.exe", "Lunder19Patch.EXE"]
-NEEDS_MANIFEST = {"Update.exe", "applier.exe", "Lunder19Patch.EXE"}
 RT_MANIFEST = 24
 
 
@@ -55,7 +57,7 @@ class Image:
         """{library: [function names]} of the import and delay-import tables."""
         found = {}
         for index, size in ((1, 20), (13, 32)):
-            rva, length = self.directory[index]
+            rva, _ = self.directory[index]
             if not rva:
                 continue
             at = self.offset(rva)
@@ -102,9 +104,9 @@ def check(path):
             problems.append(f"imports {library}, which is not always taken from the system folder")
         for function in sorted(LOOKED_UP_AT_RUN_TIME.intersection(functions)):
             problems.append(f"imports {function} from {library} instead of looking it up at run time")
-    if path.name in NEEDS_MANIFEST and RT_MANIFEST not in image.resource_types():
+    if RT_MANIFEST not in image.resource_types():
         problems.append("carries no manifest of its own")
-    for function in sorted(LOOKED_UP_AT_RUN_TIME - {"SetFileInformationByHandle"}):
+    for function in sorted(RESTRICTS_SEARCH):
         if function.encode() + b"\0" not in image.data:
             problems.append(f"never looks up {function}: its library search is not restricted")
     return problems

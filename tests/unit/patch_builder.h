@@ -8,8 +8,6 @@
 
 #include <zlib.h>
 
-#include <zlib.h>
-
 #include "core/patch/format.h"
 #include "core/patch/format2.h"
 

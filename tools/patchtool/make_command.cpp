@@ -1,6 +1,4 @@
 // patchtool make: one update entry that rebuilds NEW from OLD.
-#include <time.h>
-
 #include <cstdio>
 
 #include "core/patch/applier_run.h"
@@ -58,12 +56,6 @@ std::string ToCp932(const std::string& utf8, const char* what) {
   return *converted;
 }
 
-double MonotonicSeconds() {
-  struct timespec now;
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
-}
-
 }  // namespace
 
 int RunMake(const std::vector<std::string>& args, std::ostream& out) {
@@ -110,7 +102,6 @@ int RunMake(const std::vector<std::string>& args, std::ostream& out) {
   const Bytes old_data = ReadWholeFile(old_path, "OLD", true);
   const Bytes new_data = ReadWholeFile(new_path, "NEW", true);
 
-  // <chrono> cannot be compiled with the code page 932 execution charset (its "µs").
   const double started = MonotonicSeconds();
   producer::EntryStats stats;
   producer::StreamsStats streams_stats;

@@ -13,16 +13,10 @@ constexpr double kQuietFor = 1.0;      // seconds before the bar appears
 constexpr double kRedrawEvery = 0.1;   // seconds between redraws
 constexpr int kWidth = 30;             // characters of the bar itself
 
-// <chrono> cannot be compiled with the code page 932 execution charset (its "µs").
-double Now() {
-  struct timespec now;
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
-}
-
 }  // namespace
 
-ProgressBar::ProgressBar(std::string label, bool enabled) : label_(std::move(label)), enabled_(enabled), started_(Now()) {}
+ProgressBar::ProgressBar(std::string label, bool enabled)
+    : label_(std::move(label)), enabled_(enabled), started_(MonotonicSeconds()) {}
 
 ProgressBar::~ProgressBar() {
   if (!drawn_) return;
@@ -33,7 +27,7 @@ ProgressBar::~ProgressBar() {
 
 void ProgressBar::Set(double fraction) {
   if (!enabled_) return;
-  const double now = Now();
+  const double now = MonotonicSeconds();
   if (now - started_ < kQuietFor) return;
   const std::lock_guard<std::mutex> lock(mutex_);
   if (drawn_ && now - last_drawn_ < kRedrawEvery) return;
@@ -44,6 +38,12 @@ void ProgressBar::Set(double fraction) {
   std::fflush(stderr);
   drawn_ = true;
   last_drawn_ = now;
+}
+
+double MonotonicSeconds() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
 }
 
 bool ShowsProgress(bool quiet) { return !quiet && ::isatty(STDERR_FILENO) == 1; }

@@ -34,4 +34,8 @@ class ProgressBar {
 // Whether a command should show progress: not with --quiet, and only to a terminal.
 bool ShowsProgress(bool quiet);
 
+// Seconds on a clock that only goes forwards, for timing work. (<chrono> cannot be compiled
+// with the code page 932 execution charset: its "µs".)
+double MonotonicSeconds();
+
 }  // namespace patchtool
