@@ -57,6 +57,7 @@ TEST(ProfileReader, RefusesEachFaultNamingTheKey) {
       {"DefaultSubFolder", "DefaultSubFolder = C:\\TESBWIN\\", "\"C:\" is not a folder name (it holds \":\")"},
       {"DefaultSubFolder", "DefaultSubFolder = " + std::string(250, 'A') + "\\", "the default path is 271 bytes, more than 240"},
       {"UninstallKey", "UninstallKey = \\SOFTWARE\\X", "key \"UninstallKey\": \"\\SOFTWARE\\X\" cannot be a registry key"},
+      {"UninstallKey", "UninstallKey = SOFTWARE\\" + std::string(256, 'K'), "a key name is longer than 255 characters"},
       {"AppMutexName", "AppMutexName = Global\\LUNDER", "cannot be a mutex name: it holds \"\\\""},
       {"TargetExeName", "TargetExeName = Update.tmp", "key \"TargetExeName\": \"Update.tmp\" is the applier's own temporary or backup name"},
       {"PatchExeName", "PatchExeName = lunder19.exe", "key \"PatchExeName\": \"lunder19.exe\" names the program"},
@@ -67,6 +68,10 @@ TEST(ProfileReader, RefusesEachFaultNamingTheKey) {
     const std::string message = Refusal(WithLine(c.key, c.line));
     EXPECT_NE(message.find(c.message), std::string::npos) << c.line << "\n  got: " << message;
   }
+  // The key name's limit counts characters, not the bytes of their UTF-8 form.
+  std::string kana;
+  for (int i = 0; i < 255; ++i) kana += Utf8(u8"カ");
+  EXPECT_EQ(Refusal(WithLine("UninstallKey", "UninstallKey = SOFTWARE\\" + kana)), "(accepted)");
 }
 
 TEST(ProfileReader, KeepsQuotedSpacesAndReadsWindowsLineEnds) {

@@ -97,7 +97,11 @@ void CheckRule(const Value& v, Rule rule) {
         const size_t end = rest.find('\\', start);
         const std::string_view part = rest.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
         if (part.empty()) refuse("cannot be a registry key: it has an empty key name (a leading, trailing or doubled \"\\\")");
-        if (part.size() > kMaxRegistryKeyName) refuse("cannot be a registry key: a key name is longer than 255 characters");
+        // The limit counts characters: every byte but UTF-8's continuation bytes starts one.
+        const auto characters = std::count_if(part.begin(), part.end(), [](char c) { return (c & 0xC0) != 0x80; });
+        if (static_cast<size_t>(characters) > kMaxRegistryKeyName) {
+          refuse("cannot be a registry key: a key name is longer than 255 characters");
+        }
         if (end == std::string_view::npos) break;
         start = end + 1;
       }
