@@ -3,11 +3,19 @@
 # non-interactive: packages already present are skipped, and nothing is asked.
 set -euo pipefail
 
-native=(g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libdivsufsort-dev libdeflate-dev
-        clang libclang-rt-14-dev python3 osslsigncode openssl gcovr)
-# patchtool.exe: the posix thread model of MinGW-w64, and what scripts/build-mingw-deps.sh
-# fetches and unpacks Debian's sources of the producer's libraries with.
-windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix curl bzip2 mingw-w64 wine wine32:i386 wine64 xvfb imagemagick fonts-ipafont-gothic fonts-wine locales)
+# Everything the builds, the demo and the tests run, also what a developer machine happens to
+# have and a bare Debian 12 lacks: the compilers, make, git (the mutants' copies of the sources),
+# python3, ca-certificates (the https fetches of scripts/build-mingw-deps.sh), locales.
+native=(g++ gcc cmake make pkg-config git python3 ca-certificates
+        libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libdivsufsort-dev libdeflate-dev
+        clang libclang-rt-14-dev osslsigncode openssl gcovr)
+# The Windows programs: the MinGW-w64 compilers (default thread model for the product, posix for
+# patchtool.exe), zlib built for them, Wine of both widths on a private X server, the Japanese
+# font and locale the programs are seen and checked with; curl and bzip2 fetch and unpack
+# Debian's sources of the producer's libraries for patchtool.exe.
+windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64
+         libz-mingw-w64-dev curl bzip2 wine wine32:i386 wine64 xvfb imagemagick fonts-ipafont-gothic fonts-wine
+         locales)
 
 # Only for `make bench-producer` (scripts/bench-producer.sh): the tools it compares with.
 bench=(bsdiff zstd xdelta3 time)
