@@ -16,8 +16,8 @@ std::string MemoryPlatform::Key(const std::string& path) {
   for (size_t i = 0; i < key.size(); ++i) {
     if (text::kCp932.IsLead(key[i])) {
       ++i;  // second bytes are not letters
-    } else if (key[i] >= 'A' && key[i] <= 'Z') {
-      key[i] = static_cast<char>(key[i] - 'A' + 'a');
+    } else {
+      key[i] = text::FoldAsciiCase(key[i]);
     }
   }
   return key;

@@ -73,7 +73,6 @@ size_t FitCharacters(const char* s, size_t length, size_t max_bytes, const LeadB
 }
 
 bool SameFileName(const char* a, const char* b, const LeadByteTable& table) {
-  auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
   for (;;) {
     if (*a == '\0' || *b == '\0') return *a == *b;
     if (table.IsLead(*a)) {
@@ -84,7 +83,7 @@ bool SameFileName(const char* a, const char* b, const LeadByteTable& table) {
       b += 2;
       continue;
     }
-    if (fold(*a) != fold(*b)) return false;
+    if (FoldAsciiCase(*a) != FoldAsciiCase(*b)) return false;
     ++a;
     ++b;
   }

@@ -76,6 +76,11 @@ bool NeedsFinalPeriod(const char* s, size_t length, const LeadByteTable& table);
 // does not end between the two bytes of a character (forward scan from the start).
 size_t FitCharacters(const char* s, size_t length, size_t max_bytes, const LeadByteTable& table = kCp932);
 
+// An ASCII letter in upper case, any other byte as it is: the one case rule of every name
+// compared as the file system compares it ("a".."z" and nothing beside them: "`" and "{"
+// are not letters).
+constexpr char FoldAsciiCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
 // Whether two zero-terminated paths name the same file on a file system that ignores the
 // case of letters: ASCII letters compare without case, the second byte of a two-byte
 // character exactly (0x82 0x61 is "ａ", not "a").

@@ -33,13 +33,11 @@ struct LoadedBlock {
   bool mapped;
 };
 
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 bool SameNameIgnoringCase(const std::string& a, const char* b) {
   const size_t n = std::strlen(b);
   if (a.size() != n) return false;
   for (size_t i = 0; i < n; ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+    if (text::FoldAsciiCase(a[i]) != text::FoldAsciiCase(b[i])) return false;
   }
   return true;
 }

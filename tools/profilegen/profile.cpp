@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 
+#include "core/text/cp932.h"
 #include "tools/patchtool/cp932_convert.h"
 
 namespace profile {
@@ -24,9 +25,7 @@ constexpr size_t kMaxMutexName = 260;
 
 std::string Upper(std::string_view s) {
   std::string out(s);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  for (char& c : out) c = text::FoldAsciiCase(c);
   return out;
 }
 
