@@ -368,8 +368,14 @@ wine_release() {
 }
 
 # shot NAME: a PNG of the whole screen into the build's screenshot folder.
+# shot NAME: the screen as the user sees it now. A picture of one colour is the bare root
+# window: whatever it was meant to show had gone (or never came), and that fails the check.
 shot() {
-  import -window root "$WINE_SHOTS/$1.png" 2>>"$WINE_LOG" && _wine_log "screenshot: $WINE_SHOTS/$1.png"
+  local png="$WINE_SHOTS/$1.png" colours
+  import -window root "$png" 2>>"$WINE_LOG" && _wine_log "screenshot: $png"
+  colours=$(identify -format '%k' "$png" 2>>"$WINE_LOG")
+  _check "$([ "${colours:-0}" -gt 1 ] && echo 0 || echo 1)" "screenshot $1 shows something" \
+    "${colours:-no} colour(s) in $png"
 }
 
 # --- checks ------------------------------------------------------------------------------

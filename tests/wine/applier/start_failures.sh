@@ -13,13 +13,15 @@ mkdir -p "$dir"
 gen_file "$w/old.bin" 3000 31
 changed_copy "$w/old.bin" "$w/new.bin"
 
-# expect_alone CAPTION TEXT WHAT: the box, its text, no owner, no dialog; then OK.
+# expect_alone CAPTION TEXT WHAT [SHOT]: the box, its text, no owner, no dialog; the
+# screenshot SHOT while the box is up; then OK.
 expect_alone() {
   drive "wait $1 20000" text owner icon "exists $DIALOG"
   check_line "$3: the box's text" "text: $2"
   check_line "$3: no owner" "owner: none"
   check_line "$3: exclamation icon" "icon: yes"
   check_line "$3: no progress dialog" "exists: 0"
+  [ -z "${4:-}" ] || shot "$4"
   press_ok "$1"
   expect_exit_0
 }
@@ -44,8 +46,7 @@ rm -f "$dir/Lunder19.exe"
 [{"name": "Lunder19.exe", "old": "old.bin", "new": "new.bin"}]
 JSON
 start_applier 'C:\app\Patch.EXE'
-expect_alone "ファイルがオープンできません" 'C:\app\Lunder19.exe' "missing program"
-shot missing-program
+expect_alone "ファイルがオープンできません" 'C:\app\Lunder19.exe' "missing program" missing-program
 
 check_eq "nothing was created" "Bare.EXE Newer.EXE Patch.EXE" "$(ls "$dir" | sort | tr '\n' ' ' | sed 's/ $//')"
 wine_done
