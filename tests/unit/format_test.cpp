@@ -116,7 +116,10 @@ TEST(Header, VersionsUpTo104And200AreAcceptedAndOnlyFrom101WithAFolder) {
                {1, 1, patch::HeaderOutcome::Ok, true},            {1, 4, patch::HeaderOutcome::Ok, true},
                {1, 5, patch::HeaderOutcome::VersionTooHigh, false}, {2, 0, patch::HeaderOutcome::Ok, true},
                {1, 99, patch::HeaderOutcome::VersionTooHigh, false}, {2, 1, patch::HeaderOutcome::VersionTooHigh, false},
-               {0, 255, patch::HeaderOutcome::VersionTooHigh, false}};
+               {0, 255, patch::HeaderOutcome::VersionTooHigh, false},
+               // Only major * 100 + minor counts.
+               {1, 100, patch::HeaderOutcome::Ok, true},            {0, 200, patch::HeaderOutcome::Ok, true},
+               {0, 104, patch::HeaderOutcome::Ok, true}};
   for (const Case& c : cases) {
     Entry e;
     e.major = c.major;

@@ -59,6 +59,23 @@ TEST(StreamsDecode, RecordsRebuildOrRefuse) {
       {"run longer than the copies", Streams().Copy(1, 0, 0).Run(2, {}), 1, Body2Outcome::TrailingData, ""},
       {"change spanning two copies", Streams().Copy(2, 0, 0).Copy(2, 4, 0).Run(1, {1, 1}).Run(1, {}), 4,
        Body2Outcome::Ok, "achh"},
+      // Leading zero groups are allowed up to the fifth byte; a sixth byte never is.
+      {"numbers with leading zero groups",
+       [] {
+         Streams s;
+         s.control = {0x80, 0x03, 0x80, 0x80, 0x80, 0x80, 0x04, 0x00};  // n 3, delta 4 (+2), m 0
+         s.Run(3, {});
+         return s;
+       }(),
+       3, Body2Outcome::Ok, "cde"},
+      {"a number of six bytes",
+       [] {
+         Streams s;
+         s.control = {0x80, 0x80, 0x80, 0x80, 0x80, 0x03, 0x04, 0x00};
+         s.Run(3, {});
+         return s;
+       }(),
+       3, Body2Outcome::ControlBroken, ""},
       {"gap shorter than the change before it",
        [] {
          Streams s = Streams().Copy(4, 0, 0).Run(0, {1, 1});
