@@ -1,10 +1,10 @@
 #pragma once
-// The applier's platform on Win32: files through the kernel's ANSI calls (new files held
-// open from creation to their move into place), the modeless progress dialog "DIFFMAKE",
-// message boxes and the shell's "open" as the logged-in user.
+// The applier's platform on Win32: its files (win/file_platform.h), the modeless progress
+// dialog "DIFFMAKE", message boxes and the shell's "open" as the logged-in user.
 #include <windows.h>
 
 #include "core/patch/applier_platform.h"
+#include "win/file_platform.h"
 #include "win/handle.h"
 
 namespace applier {
@@ -19,18 +19,7 @@ class Win32Platform final : public patch::ApplierPlatform {
   bool OwnPath(char* buffer, size_t size) override;
   bool WindowsFolder(char* buffer, size_t size) override;
 
-  patch::LoadResult LoadWholeFile(const char* path, patch::FileBlock* block) override;
-  void ReleaseBlock(patch::FileBlock* block) override;
-  bool CreateOutput(const char* path, patch::OutputFile* file) override;
-  bool OpenExistingForWrite(const char* path, patch::OutputFile* file) override;
-  bool WriteOutput(patch::OutputFile file, const uint8_t* data, uint32_t length) override;
-  bool SetLastWriteTime(patch::OutputFile file, const patch::LocalStamp& stamp, uint32_t* error_code) override;
-  void CloseOutput(patch::OutputFile file) override;
-  bool RemoveFile(const char* path) override;
-  bool RenameFile(const char* from, const char* to) override;
-  patch::FoundKind Find(const char* path) override;
-  patch::LoadResult LoadOutput(patch::OutputFile file, const char* path, patch::FileBlock* block) override;
-  bool MoveOutput(patch::OutputFile file, const char* from, const char* to) override;
+  patch::FilePlatform& Files() override { return files_; }
 
   void OpenProgressDialog() override;
   void CloseProgressDialog() override;
@@ -45,7 +34,7 @@ class Win32Platform final : public patch::ApplierPlatform {
   HINSTANCE instance_;
   HWND dialog_ = nullptr;
   win::Module common_controls_;  // outlives the dialog: members go after the destructor's body
-  HANDLE closed_for_move_ = nullptr;  // an output MoveOutput had to close already
+  win::FilePlatform files_;
 };
 
 }  // namespace applier

@@ -5,72 +5,37 @@
 #include "core/patch/checksum.h"
 #include "core/patch/engine.h"
 #include "core/patch/heap_block.h"
+#include "core/patch/journal.h"
 #include "core/patch/messages.h"
+#include "core/patch/recovery.h"
+#include "core/patch/transaction.h"
 #include "core/text/cp932.h"
 
 namespace patch {
 namespace {
 
-// Writes pieces into a fixed buffer. A piece that does not fit is cut at a character
-// boundary and the builder remembers the overflow, so the buffer always holds a
-// terminated, displayable path and is never overrun.
-class PathBuilder {
- public:
-  PathBuilder(char* out, size_t capacity) : out_(out), capacity_(capacity) {
-    if (capacity_ > 0) out_[0] = '\0';
-    ok_ = capacity_ > 0;
-  }
-  void Append(const char* s, size_t n) {
-    if (!ok_) return;
-    const size_t room = capacity_ - 1 - length_;
-    if (n > room) {
-      n = text::FitCharacters(s, n, room);
-      ok_ = false;
-    }
-    std::memcpy(out_ + length_, s, n);
-    length_ += n;
-    out_[length_] = '\0';
-  }
-  void Append(const char* s) { Append(s, std::strlen(s)); }
-  bool ok() const { return ok_; }
-
- private:
-  char* out_;
-  size_t capacity_;
-  size_t length_ = 0;
-  bool ok_ = true;
-};
-
-// Decimal digits of `value` followed by `suffix` into `out` (room for 64 bytes).
+// `prefix`, the decimal digits of `value`, then `suffix`, into `out`.
 void FormatNumber(char* out, size_t capacity, const char* prefix, uint32_t value, const char* suffix) {
-  char digits[12];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  char reversed[12];
-  for (int i = 0; i < n; ++i) reversed[i] = digits[n - 1 - i];
   PathBuilder b(out, capacity);
   b.Append(prefix);
-  b.Append(reversed, static_cast<size_t>(n));
+  b.AppendDecimal(value);
   b.Append(suffix);
-}
-
-// The part of a path up to and including its last real backslash (empty when none).
-size_t FolderLength(const char* path) {
-  const size_t sep = text::FindLastSeparator(path, std::strlen(path));
-  return sep == text::kNotFound ? 0 : sep + 1;
 }
 
 class PlatformOutput final : public RecordOutput {
  public:
-  PlatformOutput(ApplierPlatform& platform, OutputFile file) : platform_(platform), file_(file) {}
-  bool Write(const uint8_t* data, uint32_t length) override { return platform_.WriteOutput(file_, data, length); }
+  PlatformOutput(FilePlatform& files, OutputFile file) : files_(files), file_(file) {}
+  bool Write(const uint8_t* data, uint32_t length) override { return files_.WriteOutput(file_, data, length); }
 
  private:
-  ApplierPlatform& platform_;
+  FilePlatform& files_;
   OutputFile file_;
+};
+
+// A touch writes nothing; its bar still runs to the end.
+class NullOutput final : public RecordOutput {
+ public:
+  bool Write(const uint8_t*, uint32_t) override { return false; }
 };
 
 class DialogProgress final : public ProgressDisplay {
@@ -89,9 +54,15 @@ class DialogProgress final : public ProgressDisplay {
 };
 
 // One run of the applier: the process-wide state of the program, in one place.
+//
+// The run reads the whole chain first: every target it needs is read and checked, every
+// new file is rebuilt, written beside its target, read back and checked, and every file it
+// will change is known, before anything in the folder is changed. Only then is the
+// transaction recorded and committed (core/patch/transaction.h), so a refusal anywhere in
+// the chain leaves every file as it was.
 class Run {
  public:
-  explicit Run(ApplierPlatform& platform) : pf_(platform) {}
+  explicit Run(ApplierPlatform& platform) : pf_(platform), files_(platform.Files()) {}
   void Start();
 
  private:
@@ -103,9 +74,6 @@ class Run {
   }
   void BrokenDataBox() { pf_.ShowBox(msg::kBrokenData, msg::kAbnormalEnd, Owner(), kBoxExclamation); }
 
-  bool Load(const char* path, FileBlock* block) {
-    return Load(path, block, [&](FileBlock* b) { return pf_.LoadWholeFile(path, b); });
-  }
   // `load` reads the file named `path` in some way; its failures get the boxes of a load.
   template <typename Loader>
   bool Load(const char* path, FileBlock* block, Loader load);
@@ -114,26 +82,38 @@ class Run {
   void ReleaseOld();
   void ApplyEntries();
   // One entry; returns false when the run ends with it.
-  bool ApplyEntry(uint64_t* body_end);
-  bool PutInPlace(OutputFile output);
+  bool PrepareEntry(uint64_t* body_end);
+  bool PrepareDelete();
+  bool PrepareTouch(TxItem* planned, DialogProgress& display);
+  bool PrepareNewFile(TxItem* planned, const BodySummary& body, DialogProgress& display);
+  bool KeepsBackup(bool* keep);
+  bool BackupsClear();
+  bool Commit();
   void ShowDocument();
+  void Finish();
 
   ApplierPlatform& pf_;
+  FilePlatform& files_;
   char own_path_[kPathCapacity] = {};
   char windows_[kWindowsFolderCapacity] = {};
   bool have_windows_ = false;
   char own_folder_[kPathCapacity] = {};
   FileBlock image_block_{};
   Image image_;
+  uint32_t first_entry_ = 0;
   EntryHeader entry_;
   char target_[kPathCapacity] = {};
   bool target_ok_ = false;
-  char temp_[kPathCapacity] = {};
-  char backup_[kPathCapacity] = {};
   FileBlock old_block_{};
   bool have_old_ = false;
   uint32_t old_checksum_ = 0;
   bool dialog_ = false;
+  TxItems items_;
+  uint32_t next_number_ = 0;
+  bool recorded_ = false;
+  bool document_ = false;  // an open-document entry ends the chain
+  char document_path_[kPathCapacity] = {};
+  bool document_path_ok_ = false;
 };
 
 template <typename Loader>
@@ -165,18 +145,35 @@ void Run::Start() {
   if (!have_windows_) windows_[0] = '\0';
   MakeOwnFolder(own_path_, own_folder_, sizeof own_folder_);
 
-  if (!Load(own_path_, &image_block_)) return;
+  if (!Load(own_path_, &image_block_, [&](FileBlock* b) { return pf_.LoadOwnFile(own_path_, b); })) return;
   image_ = Image(image_block_.data, image_block_.size);
 
-  uint32_t first = 0;
-  if (!FindPatchData(image_, &first)) {
+  if (!FindPatchData(image_, &first_entry_)) {
     FileBox(own_path_, msg::kNoPatchData, BoxOwner::None);
   } else {
-    const EntryRead read = ReadEntry(first);
-    // An open-document entry in first place ends the run without a word.
-    if (read == EntryRead::Other || (read == EntryRead::Update && LoadOldContents())) ApplyEntries();
+    // An update of this patch data that was cut off is finished or undone before anything
+    // else; a finished one is this run's whole work.
+    const char* windows = have_windows_ ? windows_ : nullptr;
+    switch (RecoverUpdate(files_, image_, first_entry_, own_folder_, windows, pf_.Watch())) {
+      case RecoveryOutcome::Unusable: {
+        char record[kPathCapacity];
+        MakeRecordPath(own_folder_, false, record, sizeof record);
+        FileBox(record, msg::kRecordUnusable, BoxOwner::None);
+        break;
+      }
+      case RecoveryOutcome::Finished:
+        pf_.ShowBox(msg::kCompleted, msg::kFileUpdate, BoxOwner::None, kBoxPlain);
+        break;
+      case RecoveryOutcome::Nothing:
+      case RecoveryOutcome::RolledBack: {
+        const EntryRead read = ReadEntry(first_entry_);
+        // An open-document entry in first place ends the run without a word.
+        if (read == EntryRead::Other || (read == EntryRead::Update && LoadOldContents())) ApplyEntries();
+        break;
+      }
+    }
   }
-  pf_.ReleaseBlock(&image_block_);
+  pf_.Files().ReleaseBlock(&image_block_);
 }
 
 Run::EntryRead Run::ReadEntry(uint32_t offset) {
@@ -199,6 +196,8 @@ Run::EntryRead Run::ReadEntry(uint32_t offset) {
   }
 }
 
+// The target as this point of the chain sees it: the new file an earlier entry made for
+// it, or the file in the folder.
 bool Run::LoadOldContents() {
   if (!target_ok_) {
     // The path does not fit its buffer: refused as the load would fail, naming as much
@@ -206,14 +205,30 @@ bool Run::LoadOldContents() {
     FileBox(target_, msg::kOpenFailed, BoxOwner::None);
     return false;
   }
-  if (!Load(target_, &old_block_)) return false;
+  TxItem* planned = items_.Find(target_);
+  bool loaded;
+  if (planned != nullptr && planned->kind == ItemKind::Remove) {
+    loaded = Load(target_, &old_block_, [](FileBlock*) { return LoadResult::OpenFailed; });
+  } else if (planned != nullptr && planned->held && planned->kind != ItemKind::Touch) {
+    char temp[kPathCapacity];
+    TempPathOf(*planned, temp, sizeof temp);
+    loaded = Load(temp, &old_block_, [&](FileBlock* b) { return files_.LoadOutput(planned->output, temp, b); });
+  } else {
+    if (planned != nullptr && planned->held) {
+      // A touch of this target holds it open for writing; an update of it replaces the touch.
+      files_.CloseOutput(planned->output);
+      planned->held = false;
+    }
+    loaded = Load(target_, &old_block_, [&](FileBlock* b) { return files_.LoadWholeFile(target_, b); });
+  }
+  if (!loaded) return false;
   have_old_ = true;
   old_checksum_ = PatchChecksum(old_block_.data, old_block_.size);
   return true;
 }
 
 void Run::ReleaseOld() {
-  if (have_old_) pf_.ReleaseBlock(&old_block_);
+  if (have_old_) files_.ReleaseBlock(&old_block_);
   have_old_ = false;
   old_block_ = FileBlock{};
 }
@@ -221,13 +236,13 @@ void Run::ReleaseOld() {
 void Run::ApplyEntries() {
   pf_.OpenProgressDialog();
   dialog_ = true;
+  bool prepared = false;
   for (;;) {
     uint64_t body_end = 0;
-    if (!ApplyEntry(&body_end)) break;
+    if (!PrepareEntry(&body_end)) break;
     const ChainOutcome chain = ChainStep(image_, body_end);
     if (chain == ChainOutcome::Complete) {
-      pf_.PumpMessages();
-      pf_.ShowBox(msg::kCompleted, msg::kFileUpdate, BoxOwner::Dialog, kBoxPlain);
+      prepared = true;
       break;
     }
     if (chain == ChainOutcome::Broken) {
@@ -238,260 +253,409 @@ void Run::ApplyEntries() {
     const EntryRead read = ReadEntry(static_cast<uint32_t>(body_end));
     if (read == EntryRead::Refused) break;
     if (read == EntryRead::OpenDocument) {
-      ShowDocument();
+      document_ = true;
+      document_path_ok_ = target_ok_;
+      std::memcpy(document_path_, target_, sizeof document_path_);
+      prepared = true;
       break;
     }
     if (read == EntryRead::Update && !LoadOldContents()) break;
   }
   ReleaseOld();
+  if (prepared && BackupsClear() && Commit()) {
+    Finish();
+  } else {
+    DropWorkFiles(files_, items_);
+  }
   pf_.CloseProgressDialog();
   dialog_ = false;
+  if (recorded_) {
+    // Only now, with the last box dismissed: a run cut off before this point is finished
+    // by the next one.
+    RemoveRecord(files_, own_folder_);
+    if (CommitWatch* watch = pf_.Watch()) watch->Reached(CommitPoint::Cleared, 0);
+  }
+}
+
+void Run::Finish() {
+  if (document_) {
+    ShowDocument();
+  } else {
+    pf_.PumpMessages();
+    pf_.ShowBox(msg::kCompleted, msg::kFileUpdate, BoxOwner::Dialog, kBoxPlain);
+  }
 }
 
 void Run::ShowDocument() {
-  if (!target_ok_) {
-    FileBox(target_, msg::kOpenFailed, BoxOwner::None);
+  if (!document_path_ok_) {
+    FileBox(document_path_, msg::kOpenFailed, BoxOwner::None);
     return;
   }
   pf_.ShowBox(msg::kShowDocument, msg::kCompleted, BoxOwner::None, kBoxPlain);
-  pf_.ShellOpen(target_);
+  pf_.ShellOpen(document_path_);
 }
 
-bool Run::ApplyEntry(uint64_t* body_end) {
+bool Run::PrepareEntry(uint64_t* body_end) {
   pf_.SetDialogLine(kLineTarget, target_);
   pf_.SetDialogLine(kLineDescription, entry_.description.data);
   pf_.SetDialogLine(kLinePercent, "0%");
   pf_.ResetProgressBar();
 
-  const bool is_update = entry_.kind == EntryKind::Update;
-  const FoundKind found =
-      (entry_.kind == EntryKind::CreateIfMissing && target_ok_) ? pf_.Find(target_) : FoundKind::None;
+  TxItem* planned = target_ok_ ? items_.Find(target_) : nullptr;
+  FoundKind found = FoundKind::None;
+  if (entry_.kind == EntryKind::CreateIfMissing && target_ok_) {
+    found = planned != nullptr ? (planned->kind == ItemKind::Remove ? FoundKind::None : FoundKind::File)
+                               : files_.Find(target_);
+  }
   const EntryMode mode = DecideEntryMode(entry_, old_checksum_, found);
   if (mode == EntryMode::Mismatch) {
     pf_.PumpMessages();
     FileBox(target_, msg::kChecksumMismatch, BoxOwner::None);
     return false;
   }
-  const bool temp_ok = MakeTempPath(target_, temp_, sizeof temp_);
   pf_.PumpMessages();
 
   if (mode == EntryMode::Delete) {
-    // A failed delete is no failure, and a path that does not fit names no file to delete.
-    if (target_ok_) pf_.RemoveFile(target_);
     *body_end = entry_.body_offset;
-    return true;
+    return PrepareDelete();
   }
   const bool write = mode == EntryMode::Write;
   if (!write) pf_.SetDialogLine(kLineStatus, msg::kSkipping);
 
-  // The whole body is checked before anything of the entry is opened or written, so a
-  // damaged entry leaves no partial file behind.
+  // The whole body is checked before anything of the entry is opened or written.
   const uint32_t old_size = have_old_ ? old_block_.size : 0;
   BodySummary body;
-  if (WalkBody(image_, entry_, (write && is_update) ? &old_size : nullptr, &body) != BodyOutcome::Ok) {
+  if (WalkBody(image_, entry_, (write && entry_.kind == EntryKind::Update) ? &old_size : nullptr, &body) !=
+      BodyOutcome::Ok) {
     BrokenDataBox();
     return false;
   }
   *body_end = body.end;
-  const bool touch = body.shape == BodyShape::TouchMarker;
 
   DialogProgress display(pf_);
   if (!write) {
     ApplyRecords(image_, entry_, {}, nullptr, display);
     return true;
   }
-
-  // Every path the entry will use must fit before the first file is touched.
   if (!target_ok_) {
     FileBox(target_, msg::kOpenFailed, BoxOwner::None);
     return false;
   }
-  if (!touch && !temp_ok) {
-    FileBox(temp_, msg::kOpenFailed, BoxOwner::None);
-    return false;
-  }
-  const bool keeps_backup = !touch && is_update && !entry_.no_backup();
-  if (keeps_backup && !MakeBackupPath(target_, backup_, sizeof backup_)) {
-    FileBox(backup_, msg::kRenameFailed, BoxOwner::Dialog);
-    return false;
-  }
-  // A target named "UPDATE.TMP", or one that is its own backup name ("data.OLD"), would be
-  // overwritten or deleted as the other file and the move into place would fail after it:
-  // refused with the box of that move, before anything is written.
-  if (!touch && (text::SameFileName(temp_, target_) || (keeps_backup && text::SameFileName(backup_, target_)))) {
+  // A target named like one of the update's own work files would be overwritten or
+  // removed as one.
+  if (IsWorkFileName(target_)) {
     FileBox(target_, msg::kRenameFailed, BoxOwner::Dialog);
     return false;
   }
+  if (body.shape == BodyShape::TouchMarker) return PrepareTouch(planned, display);
+  return PrepareNewFile(planned, body, display);
+}
 
-  // The new contents are rebuilt, and so checked whole, before any file is opened.
-  const std::span<const uint8_t> old =
-      have_old_ ? std::span<const uint8_t>(old_block_.data, old_block_.size) : std::span<const uint8_t>();
-  HeapBlock contents;
-  if (!touch) {
-    switch (RebuildBody(image_, entry_, body, old, &contents)) {
-      case ApplyOutcome::Complete:
-        break;
-      case ApplyOutcome::NoMemory:
-        FileBox(target_, msg::kAllocFailed, BoxOwner::None);
-        return false;
-      default:
-        BrokenDataBox();
-        return false;
+// A delete entry: the target goes at the commit. A target that is not there, or that
+// cannot be read, is no failure, as a failed delete never was.
+bool Run::PrepareDelete() {
+  if (!target_ok_) return true;
+  TxItem* planned = items_.Find(target_);
+  if (planned != nullptr) {
+    if (planned->held) files_.CloseOutput(planned->output);
+    planned->held = false;
+    if (planned->kind == ItemKind::Create) {
+      // Made by this chain, gone again in it: nothing of it reaches the folder.
+      char temp[kPathCapacity];
+      TempPathOf(*planned, temp, sizeof temp);
+      files_.RemoveFile(temp);
+      *planned = items_[items_.size() - 1];
+      items_.RemoveLast();
+      return true;
     }
+    if (planned->kind == ItemKind::Replace) {
+      char temp[kPathCapacity];
+      TempPathOf(*planned, temp, sizeof temp);
+      files_.RemoveFile(temp);
+    }
+    planned->kind = ItemKind::Remove;
+    planned->temp_state = FileState::Missing;
+    return true;
   }
+  if (files_.Find(target_) != FoundKind::File) return true;
+  FileBlock block;
+  if (files_.LoadWholeFile(target_, &block) != LoadResult::Ok) return true;
+  TxItem* item = items_.Add();
+  if (item == nullptr) {
+    files_.ReleaseBlock(&block);
+    FileBox(target_, msg::kAllocFailed, BoxOwner::None);
+    return false;
+  }
+  item->kind = ItemKind::Remove;
+  item->in_windows = entry_.target_folder.length > 0 && entry_.target_folder.data[0] == '*';
+  item->number = next_number_++;
+  item->old_crc = PatchChecksum(block.data, block.size);
+  item->old_size = block.size;
+  std::memcpy(item->target, target_, sizeof item->target);
+  item->target_state = FileState::Old;
+  item->temp_state = FileState::Missing;
+  files_.ReleaseBlock(&block);
+  char rollback[kPathCapacity];
+  if (!RollbackPathOf(*item, rollback, sizeof rollback)) items_.RemoveLast();  // cannot be undone: left
+  else item->rollback_state = files_.Find(rollback) == FoundKind::None ? FileState::Missing : FileState::Other;
+  return true;
+}
 
-  OutputFile output{};
-  if (touch) {
-    if (!pf_.OpenExistingForWrite(target_, &output)) {
+LocalStamp StampOf(const EntryHeader& e) {
+  return LocalStamp{static_cast<int16_t>(e.stamp_year), static_cast<int8_t>(e.stamp_month),
+                    static_cast<int8_t>(e.stamp_day),   static_cast<int8_t>(e.stamp_hour),
+                    static_cast<int8_t>(e.stamp_minute), static_cast<int8_t>(e.stamp_second)};
+}
+
+// A touch: the target gets its new time at the commit; it is opened now, so that a target
+// that cannot be written stops the run before anything changed, and its time is kept for
+// a rollback. A touch of a file this chain rebuilds stamps the new file instead.
+bool Run::PrepareTouch(TxItem* planned, DialogProgress& display) {
+  char line[64];
+  FormatNumber(line, sizeof line, msg::kSizeLinePrefix, entry_.new_size, msg::kSizeLineSuffix);
+  pf_.SetDialogLine(kLineStatus, line);
+  uint32_t error_code = 0;
+  if (planned != nullptr && planned->kind == ItemKind::Touch) {
+    planned->new_stamp = StampOf(entry_);  // touched twice: the later time counts
+  } else if (planned != nullptr && planned->held) {
+    if (!files_.SetLastWriteTime(planned->output, StampOf(entry_), &error_code)) {
+      FormatNumber(line, sizeof line, "[", error_code, "]");
+      pf_.ShowBox(line, msg::kStampFailed, BoxOwner::Dialog, kBoxPlain);
+    }
+    files_.FlushOutput(planned->output);
+  } else {
+    OutputFile output;
+    if (!files_.OpenExistingForWrite(target_, &output)) {
       FileBox(target_, msg::kOpenFailed, BoxOwner::None);
       return false;
     }
-  } else if (!pf_.CreateOutput(temp_, &output)) {
-    FileBox(temp_, msg::kOpenFailed, BoxOwner::None);
+    uint64_t old_time = 0;
+    TxItem* item = items_.Add();
+    if (item == nullptr || !files_.ReadLastWrite(output, &old_time)) {
+      files_.CloseOutput(output);
+      if (item != nullptr) items_.RemoveLast();
+      FileBox(target_, item == nullptr ? msg::kAllocFailed : msg::kOpenFailed, BoxOwner::None);
+      return false;
+    }
+    item->kind = ItemKind::Touch;
+    item->in_windows = entry_.target_folder.length > 0 && entry_.target_folder.data[0] == '*';
+    item->number = next_number_++;
+    item->old_crc = old_checksum_;
+    item->old_size = old_block_.size;
+    item->old_time = old_time;
+    std::memcpy(item->target, target_, sizeof item->target);
+    item->target_state = FileState::Old;
+    item->temp_state = item->rollback_state = FileState::Missing;
+    item->new_stamp = StampOf(entry_);
+    item->held = true;
+    item->output = output;
+  }
+  NullOutput none;
+  WriteContents(nullptr, 0, entry_.new_size, none, display);
+  return true;
+}
+
+// Whether the old file stays as the backup, and whether the backup's name is free for it.
+bool Run::KeepsBackup(bool* keep) {
+  *keep = false;
+  if (entry_.no_backup()) return true;
+  char backup[kPathCapacity];
+  if (!MakeBackupPath(target_, backup, sizeof backup)) {
+    FileBox(backup, msg::kRenameFailed, BoxOwner::Dialog);
+    return false;
+  }
+  // A target that is its own backup name ("data.OLD") would be replaced by its old file.
+  if (text::SameFileName(backup, target_)) {
+    FileBox(target_, msg::kRenameFailed, BoxOwner::Dialog);
+    return false;
+  }
+  switch (files_.Find(backup)) {
+    case FoundKind::Folder:
+      FileBox(target_, msg::kRenameFailed, BoxOwner::Dialog);
+      return false;
+    case FoundKind::File: {
+      // The earlier backup stays where the entry says so; otherwise it is replaced, and a
+      // backup that cannot be is refused now, before anything changed.
+      if (entry_.skip_on_mismatch()) return true;
+      OutputFile probe;
+      if (!files_.OpenExistingForWrite(backup, &probe)) {
+        FileBox(backup, msg::kDeleteFailed, BoxOwner::Dialog);
+        return false;
+      }
+      files_.CloseOutput(probe);
+      break;
+    }
+    case FoundKind::None:
+      break;
+  }
+  *keep = true;
+  return true;
+}
+
+// The new contents rebuilt and checked whole in memory, written beside the target, put on
+// disk, read back through the held file and checked again.
+bool Run::PrepareNewFile(TxItem* planned, const BodySummary& body, DialogProgress& display) {
+  const bool is_update = entry_.kind == EntryKind::Update;
+  const uint32_t number = planned != nullptr ? planned->number : next_number_;
+  TxItem probe;
+  std::memcpy(probe.target, target_, sizeof probe.target);
+  probe.number = number;
+  char temp[kPathCapacity], rollback[kPathCapacity];
+  const bool temp_ok = TempPathOf(probe, temp, sizeof temp);
+  if (!temp_ok || !RollbackPathOf(probe, rollback, sizeof rollback)) {
+    FileBox(temp_ok ? rollback : temp, msg::kOpenFailed, BoxOwner::None);
+    return false;
+  }
+  bool keep_backup = false;
+  if (planned == nullptr && is_update && !KeepsBackup(&keep_backup)) return false;
+  // A rollback file left by an earlier run is stale: its run was finished or undone.
+  if (planned == nullptr && files_.Find(rollback) != FoundKind::None &&
+      (!files_.RemoveFile(rollback) || files_.Find(rollback) != FoundKind::None)) {
+    FileBox(rollback, msg::kDeleteFailed, BoxOwner::Dialog);
+    return false;
+  }
+
+  const std::span<const uint8_t> old =
+      have_old_ ? std::span<const uint8_t>(old_block_.data, old_block_.size) : std::span<const uint8_t>();
+  HeapBlock contents;
+  switch (RebuildBody(image_, entry_, body, old, &contents)) {
+    case ApplyOutcome::Complete:
+      break;
+    case ApplyOutcome::NoMemory:
+      FileBox(target_, msg::kAllocFailed, BoxOwner::None);
+      return false;
+    default:
+      BrokenDataBox();
+      return false;
+  }
+
+  if (planned != nullptr && planned->held) {
+    files_.CloseOutput(planned->output);
+    planned->held = false;
+  }
+  OutputFile output{};
+  if (!files_.CreateOutput(temp, &output)) {
+    FileBox(temp, msg::kOpenFailed, BoxOwner::None);
     return false;
   }
   char line[64];
   FormatNumber(line, sizeof line, msg::kSizeLinePrefix, entry_.new_size, msg::kSizeLineSuffix);
   pf_.SetDialogLine(kLineStatus, line);
 
-  PlatformOutput out(pf_, output);
+  PlatformOutput out(files_, output);
   if (WriteContents(contents.data(), contents.size(), entry_.new_size, out, display) != ApplyOutcome::Complete) {
-    FileBox(temp_, msg::kWriteFailed, BoxOwner::None);
-    pf_.CloseOutput(output);
+    FileBox(temp, msg::kWriteFailed, BoxOwner::None);
+    files_.CloseOutput(output);
+    files_.RemoveFile(temp);
     return false;
   }
   contents.Allocate(0);  // the checksum below reads the file back
 
-  const LocalStamp stamp{static_cast<int16_t>(entry_.stamp_year), static_cast<int8_t>(entry_.stamp_month),
-                         static_cast<int8_t>(entry_.stamp_day),   static_cast<int8_t>(entry_.stamp_hour),
-                         static_cast<int8_t>(entry_.stamp_minute), static_cast<int8_t>(entry_.stamp_second)};
   uint32_t error_code = 0;
-  if (!pf_.SetLastWriteTime(output, stamp, &error_code)) {
+  if (!files_.SetLastWriteTime(output, StampOf(entry_), &error_code)) {
     FormatNumber(line, sizeof line, "[", error_code, "]");
     pf_.ShowBox(line, msg::kStampFailed, BoxOwner::Dialog, kBoxPlain);
   }
-  if (touch) {
-    pf_.CloseOutput(output);
-    return true;
-  }
-
-  // Read back and moved into place through the file still held open, so no other file
-  // can take its place between the check and the move.
   FileBlock rebuilt;
-  const bool loaded = Load(temp_, &rebuilt, [&](FileBlock* block) { return pf_.LoadOutput(output, temp_, block); });
-  if (!loaded) {
-    pf_.CloseOutput(output);
+  const bool on_disk = files_.FlushOutput(output);
+  if (!on_disk) FileBox(temp, msg::kWriteFailed, BoxOwner::None);
+  if (!on_disk || !Load(temp, &rebuilt, [&](FileBlock* block) { return files_.LoadOutput(output, temp, block); })) {
+    files_.CloseOutput(output);
+    files_.RemoveFile(temp);
     return false;
   }
   const uint32_t checksum = PatchChecksum(rebuilt.data, rebuilt.size);
-  pf_.ReleaseBlock(&rebuilt);
+  const uint32_t size = rebuilt.size;
+  files_.ReleaseBlock(&rebuilt);
   if (checksum != entry_.new_crc) {
-    pf_.CloseOutput(output);
+    files_.CloseOutput(output);
+    files_.RemoveFile(temp);
     FileBox(target_, msg::kChecksumMismatch, BoxOwner::Dialog);
     return false;
   }
-  const bool placed = PutInPlace(output);
-  pf_.CloseOutput(output);
-  return placed;
+
+  TxItem* item = planned;
+  if (item == nullptr) {
+    item = items_.Add();
+    if (item == nullptr) {
+      files_.CloseOutput(output);
+      files_.RemoveFile(temp);
+      FileBox(target_, msg::kAllocFailed, BoxOwner::None);
+      return false;
+    }
+    ++next_number_;
+    item->kind = is_update ? ItemKind::Replace : ItemKind::Create;
+    item->keep_backup = keep_backup;
+    item->in_windows = entry_.target_folder.length > 0 && entry_.target_folder.data[0] == '*';
+    item->number = number;
+    item->old_crc = old_checksum_;
+    item->old_size = old_block_.size;
+    std::memcpy(item->target, target_, sizeof item->target);
+    item->target_state = is_update ? FileState::Old : FileState::Missing;
+    item->rollback_state = FileState::Missing;
+  } else if (item->kind == ItemKind::Remove || item->kind == ItemKind::Touch) {
+    // A file this chain removed comes back, or a touched one gets new contents: either way
+    // the old file is replaced.
+    item->kind = ItemKind::Replace;
+  }
+  item->new_crc = checksum;
+  item->new_size = size;
+  item->temp_state = FileState::New;
+  item->held = true;
+  item->output = output;
+  return true;
 }
 
-bool Run::PutInPlace(OutputFile output) {
-  if (entry_.kind == EntryKind::Update) {
-    if (entry_.no_backup()) {
-      if (!pf_.RemoveFile(target_)) {
-        FileBox(target_, msg::kDeleteFailed, BoxOwner::Dialog);
-        return false;
-      }
-    } else {
-      bool target_deleted = false;
-      switch (pf_.Find(backup_)) {
-        case FoundKind::Folder:
-          FileBox(target_, msg::kRenameFailed, BoxOwner::Dialog);
-          return false;
-        case FoundKind::File:
-          if (entry_.skip_on_mismatch()) {
-            // The earlier backup is the one worth keeping.
-            if (!pf_.RemoveFile(target_)) {
-              FileBox(target_, msg::kDeleteFailed, BoxOwner::Dialog);
-              return false;
-            }
-            target_deleted = true;
-          } else if (!pf_.RemoveFile(backup_)) {
-            FileBox(backup_, msg::kDeleteFailed, BoxOwner::Dialog);
-            return false;
-          }
-          break;
-        case FoundKind::None:
-          break;
-      }
-      if (!target_deleted && !pf_.RenameFile(target_, backup_)) {
-        FileBox(backup_, msg::kRenameFailed, BoxOwner::Dialog);
-        return false;
-      }
+// No target's backup name may be another target of the chain: the backup would take its
+// place once the update is whole.
+bool Run::BackupsClear() {
+  for (uint32_t i = 0; i < items_.size(); ++i) {
+    char backup[kPathCapacity];
+    if (items_[i].keep_backup && MakeBackupPath(items_[i].target, backup, sizeof backup) &&
+        items_.Find(backup) != nullptr) {
+      FileBox(items_[i].target, msg::kRenameFailed, BoxOwner::Dialog);
+      return false;
     }
-  }
-  if (!pf_.MoveOutput(output, temp_, target_)) {
-    FileBox(target_, msg::kRenameFailed, BoxOwner::Dialog);
-    return false;
   }
   return true;
 }
 
-}  // namespace
-
-bool MakeOwnFolder(const char* own_path, char* out, size_t capacity) {
-  PathBuilder b(out, capacity);
-  b.Append(own_path, FolderLength(own_path));
-  return b.ok();
-}
-
-bool ResolveTargetPath(const EntryHeader& header, const char* own_folder, const char* windows_folder, char* out,
-                       size_t capacity) {
-  PathBuilder b(out, capacity);
-  const TextRef& folder = header.target_folder;
-  const TextRef& name = header.target_name;
-  if (folder.length == 0) {
-    b.Append(own_folder);
-  } else if (folder.data[0] == '*') {
-    if (windows_folder == nullptr) return false;
-    b.Append(windows_folder);
-    b.Append(folder.data + 1, folder.length - 1);  // no separator between the two
-    b.Append("\\");
-  } else {
-    b.Append(own_folder);
-    b.Append(folder.data, folder.length);
-    b.Append("\\");
+bool Run::Commit() {
+  if (items_.size() == 0) return true;
+  if (!WriteRecord(files_, own_folder_, have_windows_ ? windows_ : nullptr, HeadOfChain(image_, first_entry_),
+                   items_)) {
+    char record[kPathCapacity];
+    MakeRecordPath(own_folder_, false, record, sizeof record);
+    FileBox(record, msg::kWriteFailed, BoxOwner::Dialog);
+    return false;
   }
-  b.Append(name.data, name.length);
-  return b.ok();
-}
+  recorded_ = true;
+  CommitWatch* watch = pf_.Watch();
+  if (watch != nullptr) watch->Reached(CommitPoint::Recorded, 0);
 
-bool MakeTempPath(const char* target_path, char* out, size_t capacity) {
-  PathBuilder b(out, capacity);
-  b.Append(target_path, FolderLength(target_path));
-  b.Append(msg::kTempFileName);
-  return b.ok();
-}
-
-bool MakeBackupPath(const char* target_path, char* out, size_t capacity) {
-  const size_t length = std::strlen(target_path);
-  size_t cut = length;
-  bool has_dot = false;
-  for (size_t i = FolderLength(target_path); i < length; ++i) {
-    if (text::kCp932.IsLead(target_path[i]) && i + 1 < length) {
-      ++i;
-    } else if (target_path[i] == '.') {
-      cut = i + 1;
-      has_dot = true;
-      break;
+  const TxResult result = CommitForward(files_, items_, watch);
+  if (result.fault != TxFault::None) {
+    RollBack(files_, items_);
+    const TxItem& item = items_[result.item];
+    char rollback[kPathCapacity];
+    RollbackPathOf(item, rollback, sizeof rollback);
+    switch (result.fault) {
+      case TxFault::KeepFailed: FileBox(rollback, msg::kRenameFailed, BoxOwner::Dialog); break;
+      case TxFault::OpenFailed: FileBox(item.target, msg::kOpenFailed, BoxOwner::None); break;
+      default: FileBox(item.target, msg::kRenameFailed, BoxOwner::Dialog); break;
     }
+    return false;
   }
-  PathBuilder b(out, capacity);
-  b.Append(target_path, cut);
-  if (!has_dot) b.Append(".");
-  b.Append(msg::kBackupExtension);
-  return b.ok();
+  if (result.stamp_error != 0) {
+    char line[16];
+    FormatNumber(line, sizeof line, "[", result.stamp_error, "]");
+    pf_.ShowBox(line, msg::kStampFailed, BoxOwner::Dialog, kBoxPlain);
+  }
+  Finalize(files_, items_, watch);
+  return true;
 }
+
+}  // namespace
 
 void RunApplier(ApplierPlatform& platform) {
   Run run(platform);

@@ -43,6 +43,14 @@ class HeapBlock {
     size_ = size;
     return true;
   }
+  void Swap(HeapBlock& other) {
+    uint8_t* data = data_;
+    const uint64_t size = size_;
+    data_ = other.data_;
+    size_ = other.size_;
+    other.data_ = data;
+    other.size_ = size;
+  }
   HeapBlock(const HeapBlock&) = delete;
   HeapBlock& operator=(const HeapBlock&) = delete;
 

@@ -38,14 +38,21 @@ void MemoryPlatform::AddFolder(const std::string& path) {
 
 void MemoryPlatform::AddFile(const std::string& path, std::vector<uint8_t> data) {
   AddFolder(Parent(path));
-  auto& slot = files_[Key(path)];
-  slot.first = path;
-  slot.second = MemoryFile{std::move(data), std::nullopt, false};
+  auto file = std::make_shared<MemoryFile>();
+  file->durable_data = data;
+  file->data = std::move(data);
+  files_[Key(path)] = {path, file};
+  disk_files_[Key(path)] = {path, file};
 }
 
 void MemoryPlatform::Lock(const std::string& path, bool locked) {
   auto it = files_.find(Key(path));
-  if (it != files_.end()) it->second.second.locked = locked;
+  if (it != files_.end()) it->second.second->locked = locked;
+}
+
+void MemoryPlatform::SetBaseTime(const std::string& path, uint64_t time) {
+  auto it = files_.find(Key(path));
+  if (it != files_.end()) it->second.second->base_time = it->second.second->durable_base_time = time;
 }
 
 bool MemoryPlatform::HasFile(const std::string& path) const { return files_.count(Key(path)) != 0; }
@@ -53,13 +60,49 @@ bool MemoryPlatform::HasFolder(const std::string& path) const { return folders_.
 
 const MemoryFile* MemoryPlatform::File(const std::string& path) const {
   auto it = files_.find(Key(path));
-  return it == files_.end() ? nullptr : &it->second.second;
+  return it == files_.end() ? nullptr : it->second.second.get();
 }
 
 std::vector<std::string> MemoryPlatform::FilePaths() const {
   std::vector<std::string> paths;
   for (const auto& [key, entry] : files_) paths.push_back(entry.first);
   return paths;
+}
+
+std::map<std::string, std::vector<uint8_t>> MemoryPlatform::Contents() const {
+  std::map<std::string, std::vector<uint8_t>> contents;
+  for (const auto& [key, entry] : files_) contents[entry.first] = entry.second->data;
+  return contents;
+}
+
+void MemoryPlatform::Restart() {
+  for (auto& [id, output] : outputs_) {
+    if (output.open) --open_outputs;
+    output.open = false;
+  }
+  halted_ = false;
+  halt_at = 0;
+}
+
+void MemoryPlatform::PowerCut() {
+  Restart();
+  files_ = disk_files_;
+  for (auto& [key, entry] : files_) {
+    MemoryFile& f = *entry.second;
+    f.data = f.durable_data;
+    f.stamp = f.durable_stamp;
+    f.base_time = f.durable_base_time;
+  }
+}
+
+bool MemoryPlatform::Go() {
+  ++file_operations;
+  if (halt_at != 0 && file_operations >= halt_at) halted_ = true;
+  if (file_operations == fail_at) {
+    failed_operation = log.empty() ? std::string() : log.back();
+    return false;
+  }
+  return !halted_;
 }
 
 bool MemoryPlatform::OwnPath(char* buffer, size_t size) {
@@ -78,18 +121,24 @@ bool MemoryPlatform::WindowsFolder(char* buffer, size_t size) {
   return true;
 }
 
-LoadResult MemoryPlatform::LoadWholeFile(const char* path, FileBlock* block) {
-  log.push_back(std::string("load ") + path);
-  auto it = files_.find(Key(path));
-  if (it == files_.end() || it->second.second.locked) return LoadResult::OpenFailed;
-  const auto& data = it->second.second.data;
+namespace {
+LoadResult CopyToBlock(const std::vector<uint8_t>& data, FileBlock* block, int* outstanding) {
   if (data.size() > 0xFFFFFFFEu) return LoadResult::SizeFailed;
   auto* copy = new std::vector<uint8_t>(data);
   block->data = copy->data();
   block->size = static_cast<uint32_t>(copy->size());
   block->handle = copy;
-  ++outstanding_blocks;
+  ++*outstanding;
   return LoadResult::Ok;
+}
+}  // namespace
+
+LoadResult MemoryPlatform::LoadWholeFile(const char* path, FileBlock* block) {
+  log.push_back(std::string("load ") + path);
+  if (!Go()) return LoadResult::OpenFailed;
+  auto it = files_.find(Key(path));
+  if (it == files_.end() || it->second.second->locked) return LoadResult::OpenFailed;
+  return CopyToBlock(it->second.second->data, block, &outstanding_blocks);
 }
 
 void MemoryPlatform::ReleaseBlock(FileBlock* block) {
@@ -98,17 +147,25 @@ void MemoryPlatform::ReleaseBlock(FileBlock* block) {
   --outstanding_blocks;
 }
 
+LoadResult MemoryPlatform::LoadOutput(OutputFile file, const char* path, FileBlock* block) {
+  log.push_back(std::string("read back ") + path);
+  if (!Go()) return LoadResult::ReadFailed;
+  auto out = outputs_.find(file);
+  if (out == outputs_.end() || !out->second.open) return LoadResult::ReadFailed;
+  return CopyToBlock(out->second.file->data, block, &outstanding_blocks);
+}
+
 bool MemoryPlatform::CreateOutput(const char* path, OutputFile* file) {
   log.push_back(std::string("create ") + path);
+  if (!Go()) return false;
   const std::string key = Key(path);
   if (folders_.count(key) || !folders_.count(Key(Parent(path)))) return false;
   auto it = files_.find(key);
-  if (it != files_.end() && it->second.second.locked) return false;
-  auto& slot = files_[key];
-  slot.first = path;
-  slot.second = MemoryFile{};
+  if (it != files_.end() && it->second.second->locked) return false;
+  auto node = std::make_shared<MemoryFile>();
+  files_[key] = {path, node};
   const intptr_t id = next_output_++;
-  outputs_[id] = Output{key, true};
+  outputs_[id] = Output{node, path, true};
   *file = id;
   ++open_outputs;
   return true;
@@ -116,10 +173,11 @@ bool MemoryPlatform::CreateOutput(const char* path, OutputFile* file) {
 
 bool MemoryPlatform::OpenExistingForWrite(const char* path, OutputFile* file) {
   log.push_back(std::string("open ") + path);
+  if (!Go()) return false;
   auto it = files_.find(Key(path));
-  if (it == files_.end() || it->second.second.locked) return false;
+  if (it == files_.end() || it->second.second->locked) return false;
   const intptr_t id = next_output_++;
-  outputs_[id] = Output{it->first, true};
+  outputs_[id] = Output{it->second.second, path, true};
   *file = id;
   ++open_outputs;
   return true;
@@ -128,8 +186,10 @@ bool MemoryPlatform::OpenExistingForWrite(const char* path, OutputFile* file) {
 bool MemoryPlatform::WriteOutput(OutputFile file, const uint8_t* data, uint32_t length) {
   ++writes;
   auto out = outputs_.find(file);
+  log.push_back("write " + (out == outputs_.end() ? std::string() : out->second.path));
+  if (!Go()) return false;
   if (out == outputs_.end() || !out->second.open) return false;
-  auto& bytes = files_[out->second.key].second.data;
+  auto& bytes = out->second.file->data;
   bytes.insert(bytes.end(), data, data + length);
   bytes_written += length;
   return true;
@@ -144,11 +204,27 @@ bool ValidDate(const LocalStamp& s) {
   return s.day >= 1 && s.day <= days && s.hour >= 0 && s.hour < 24 && s.minute >= 0 && s.minute < 60 &&
          s.second >= 0 && s.second < 60;
 }
+
+// A set stamp as a time of its own: the top bit marks it, the fields follow.
+constexpr uint64_t kStampMark = uint64_t{1} << 63;
+uint64_t Encode(const LocalStamp& s) {
+  return kStampMark | (uint64_t(uint16_t(s.year)) << 40) | (uint64_t(uint8_t(s.month)) << 32) |
+         (uint64_t(uint8_t(s.day)) << 24) | (uint64_t(uint8_t(s.hour)) << 16) | (uint64_t(uint8_t(s.minute)) << 8) |
+         uint64_t(uint8_t(s.second));
+}
+LocalStamp Decode(uint64_t t) {
+  return LocalStamp{int16_t(uint16_t(t >> 40)), int8_t(t >> 32), int8_t(t >> 24), int8_t(t >> 16), int8_t(t >> 8),
+                    int8_t(t)};
+}
 }  // namespace
 
 bool MemoryPlatform::SetLastWriteTime(OutputFile file, const LocalStamp& stamp, uint32_t* error_code) {
-  log.push_back("stamp");
   auto out = outputs_.find(file);
+  log.push_back("stamp " + (out == outputs_.end() ? std::string() : out->second.path));
+  if (!Go()) {
+    *error_code = 1224;
+    return false;
+  }
   if (out == outputs_.end()) return false;
   if (stamp_error != 0) {
     *error_code = stamp_error;
@@ -158,7 +234,44 @@ bool MemoryPlatform::SetLastWriteTime(OutputFile file, const LocalStamp& stamp, 
     *error_code = 87;  // what the Windows conversion reports for an impossible date
     return false;
   }
-  files_[out->second.key].second.stamp = stamp;
+  out->second.file->stamp = stamp;
+  return true;
+}
+
+bool MemoryPlatform::ReadLastWrite(OutputFile file, uint64_t* time) {
+  auto out = outputs_.find(file);
+  log.push_back("read time " + (out == outputs_.end() ? std::string() : out->second.path));
+  if (!Go()) return false;
+  if (out == outputs_.end()) return false;
+  const MemoryFile& f = *out->second.file;
+  *time = f.stamp ? Encode(*f.stamp) : f.base_time;
+  return true;
+}
+
+bool MemoryPlatform::WriteLastWrite(OutputFile file, uint64_t time) {
+  log.push_back("time");
+  if (!Go()) return false;
+  auto out = outputs_.find(file);
+  if (out == outputs_.end()) return false;
+  MemoryFile& f = *out->second.file;
+  if (time & kStampMark) {
+    f.stamp = Decode(time);
+  } else {
+    f.stamp.reset();
+    f.base_time = time;
+  }
+  return true;
+}
+
+bool MemoryPlatform::FlushOutput(OutputFile file) {
+  auto out = outputs_.find(file);
+  log.push_back("flush " + (out == outputs_.end() ? std::string() : out->second.path));
+  if (!Go()) return false;
+  if (out == outputs_.end() || !out->second.open) return false;
+  MemoryFile& f = *out->second.file;
+  f.durable_data = f.data;
+  f.durable_stamp = f.stamp;
+  f.durable_base_time = f.base_time;
   return true;
 }
 
@@ -172,21 +285,86 @@ void MemoryPlatform::CloseOutput(OutputFile file) {
 
 bool MemoryPlatform::RemoveFile(const char* path) {
   log.push_back(std::string("delete ") + path);
+  if (!Go()) return false;
   auto it = files_.find(Key(path));
-  if (it == files_.end() || it->second.second.locked) return false;
+  if (it == files_.end() || it->second.second->locked) return false;
   files_.erase(it);
+  return true;
+}
+
+bool MemoryPlatform::Move(const std::string& from, const std::string& to, bool replace) {
+  auto it = files_.find(Key(from));
+  const std::string to_key = Key(to);
+  if (it == files_.end() || it->second.second->locked) return false;
+  if (folders_.count(to_key) || !folders_.count(Key(Parent(to)))) return false;
+  auto there = files_.find(to_key);
+  if (there != files_.end() && there->first != it->first && (!replace || there->second.second->locked)) return false;
+  Node moved = it->second.second;
+  files_.erase(it);
+  files_[to_key] = {to, moved};
   return true;
 }
 
 bool MemoryPlatform::RenameFile(const char* from, const char* to) {
   log.push_back(std::string("rename ") + from + " > " + to);
+  if (!Go() || !Move(from, to, false)) return false;
+  Durable();  // written through
+  return true;
+}
+
+bool MemoryPlatform::ReplaceFile(const char* from, const char* to) {
+  log.push_back(std::string("replace ") + from + " > " + to);
+  if (!Go()) return false;
+  if (old_family) {
+    // Delete, then rename: between the two the target is missing.
+    auto there = files_.find(Key(to));
+    if (there != files_.end()) {
+      if (there->second.second->locked) return false;
+      files_.erase(there);
+    }
+    if (!Go()) return false;
+  }
+  if (!Move(from, to, true)) return false;
+  Durable();
+  return true;
+}
+
+bool MemoryPlatform::MoveOutput(OutputFile file, const char* from, const char* to, bool replace) {
+  log.push_back(std::string("move ") + from + " > " + to);
+  if (replace && old_family) return ReplaceFile(from, to);
+  if (!Go()) return false;
+  auto out = outputs_.find(file);
+  if (out == outputs_.end() || !out->second.open) return false;
+  // By its handle: only the file that was written can move, whatever lies at its name now.
+  auto it = files_.find(Key(from));
+  if (it == files_.end() || it->second.second != out->second.file) return false;
+  return Move(from, to, replace);  // renamed by handle: on disk with the folder's next flush
+}
+
+bool MemoryPlatform::KeepCopy(const char* from, const char* to) {
+  log.push_back(std::string("keep ") + from + " > " + to);
+  if (!Go()) return false;
   auto it = files_.find(Key(from));
   const std::string to_key = Key(to);
-  if (it == files_.end() || it->second.second.locked) return false;
+  if (it == files_.end() || it->second.second->locked) return false;
   if (files_.count(to_key) || folders_.count(to_key) || !folders_.count(Key(Parent(to)))) return false;
-  MemoryFile moved = std::move(it->second.second);
-  files_.erase(it);
-  files_[to_key] = {to, std::move(moved)};
+  Node kept = it->second.second;
+  if (old_family) {
+    // A copy, on disk with its time.
+    kept = std::make_shared<MemoryFile>(*kept);
+    kept->locked = false;
+    kept->durable_data = kept->data;
+    kept->durable_stamp = kept->stamp;
+    kept->durable_base_time = kept->base_time;
+  }
+  files_[to_key] = {to, kept};
+  return true;
+}
+
+bool MemoryPlatform::FlushFolder(const char* path) {
+  log.push_back(std::string("flush folder ") + path);
+  if (!Go()) return false;
+  Durable();
   return true;
 }
 

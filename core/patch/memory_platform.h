@@ -3,8 +3,15 @@
 // folders keyed by path, matched without regard to ASCII case as the Windows file
 // system does), the progress dialog's lines and bar, and a record of every box.
 // Used by `patchtool verify`, the unit, known-bad, fault and fuzz tests. Native only.
+//
+// The file system also knows what is on disk, as a journalling file system keeps it:
+// a file's data and time reach the disk when it is flushed; the folders' records (names
+// made, renamed, removed) all reach it together, at a write-through rename or a folder
+// flush. PowerCut() brings back exactly what was on disk; a run can be halted at its Nth
+// file operation (every later one fails and changes nothing), as a kill would stop it.
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,13 +31,19 @@ struct ShownBox {
   bool operator==(const ShownBox&) const = default;
 };
 
+// One file; a link is a second name for the same MemoryFile.
 struct MemoryFile {
   std::vector<uint8_t> data;
   std::optional<LocalStamp> stamp;  // last-write time set by the run
   bool locked = false;  // held open by another program: cannot be deleted, renamed or opened
+  uint64_t base_time = 0;  // the last-write time before any stamp (what ReadLastWrite gives)
+  // What is on disk of it.
+  std::vector<uint8_t> durable_data;
+  std::optional<LocalStamp> durable_stamp;
+  uint64_t durable_base_time = 0;
 };
 
-class MemoryPlatform : public ApplierPlatform {
+class MemoryPlatform : public ApplierPlatform, public FilePlatform {
  public:
   MemoryPlatform();
   virtual ~MemoryPlatform();
@@ -41,6 +54,7 @@ class MemoryPlatform : public ApplierPlatform {
   void AddFile(const std::string& path, std::vector<uint8_t> data);
   void AddFolder(const std::string& path);
   void Lock(const std::string& path, bool locked = true);
+  void SetBaseTime(const std::string& path, uint64_t time);
   // Makes SetLastWriteTime fail with this code (0: succeed).
   uint32_t stamp_error = 0;
   // Invalid calendar dates fail like the Windows conversion does (error 87).
@@ -68,20 +82,50 @@ class MemoryPlatform : public ApplierPlatform {
   // Owner of each box checked against the dialog's state: a box owned by the dialog
   // while no dialog exists is recorded here.
   int boxes_owned_without_dialog = 0;
+  // The platform of the Windows 9x family: no links (the rollback file is a copy) and no
+  // replacing rename (the target is deleted, then the new file renamed to it).
+  bool old_family = false;
+
+  // Kills and power cuts. From the operation numbered `halt_at` on (1 is the first file
+  // operation; 0: never), every file operation fails and changes nothing.
+  int halt_at = 0;
+  int file_operations = 0;
+  // The operation numbered `fail_at` fails alone (0: none); its log line is kept.
+  int fail_at = 0;
+  std::string failed_operation;
+  bool halted() const { return halted_; }
+  // The machine goes off: every file holds what is on disk of it, and the folders hold
+  // what their records on disk say. Open files are gone; the platform runs again.
+  void PowerCut();
+  // The process ends: open files are closed; the platform runs again.
+  void Restart();
+  // Every file that is there and its contents, for comparing whole folders.
+  std::map<std::string, std::vector<uint8_t>> Contents() const;
 
   // ApplierPlatform.
   bool OwnPath(char* buffer, size_t size) override;
   bool WindowsFolder(char* buffer, size_t size) override;
+  FilePlatform& Files() override { return *this; }
+  // FilePlatform.
   LoadResult LoadWholeFile(const char* path, FileBlock* block) override;
   void ReleaseBlock(FileBlock* block) override;
+  FoundKind Find(const char* path) override;
   bool CreateOutput(const char* path, OutputFile* file) override;
   bool OpenExistingForWrite(const char* path, OutputFile* file) override;
   bool WriteOutput(OutputFile file, const uint8_t* data, uint32_t length) override;
   bool SetLastWriteTime(OutputFile file, const LocalStamp& stamp, uint32_t* error_code) override;
+  bool ReadLastWrite(OutputFile file, uint64_t* time) override;
+  bool WriteLastWrite(OutputFile file, uint64_t time) override;
+  bool FlushOutput(OutputFile file) override;
+  LoadResult LoadOutput(OutputFile file, const char* path, FileBlock* block) override;
+  bool MoveOutput(OutputFile file, const char* from, const char* to, bool replace) override;
   void CloseOutput(OutputFile file) override;
   bool RemoveFile(const char* path) override;
   bool RenameFile(const char* from, const char* to) override;
-  FoundKind Find(const char* path) override;
+  bool ReplaceFile(const char* from, const char* to) override;
+  bool KeepCopy(const char* from, const char* to) override;
+  bool FlushFolder(const char* path) override;
+  // The rest of ApplierPlatform.
   void OpenProgressDialog() override;
   void CloseProgressDialog() override;
   void SetDialogLine(DialogLine line, const char* text) override;
@@ -92,16 +136,24 @@ class MemoryPlatform : public ApplierPlatform {
   void ShellOpen(const char* path) override;
 
  private:
+  using Node = std::shared_ptr<MemoryFile>;
+  using Names = std::map<std::string, std::pair<std::string, Node>>;  // key -> (path, file)
   struct Output {
-    std::string key;
+    Node file;
+    std::string path;  // where it was opened
     bool open;
   };
   static std::string Key(const std::string& path);  // case-folded, DBCS aware
   std::string Parent(const std::string& path) const;
-  std::map<std::string, std::pair<std::string, MemoryFile>> files_;  // key -> (path, file)
-  std::map<std::string, std::string> folders_;                      // key -> path
+  bool Go();  // counts one file operation; false once halted
+  bool Move(const std::string& from, const std::string& to, bool replace);
+  void Durable() { disk_files_ = files_; }  // every folder's records on disk
+  Names files_;
+  Names disk_files_;
+  std::map<std::string, std::string> folders_;  // key -> path
   std::map<intptr_t, Output> outputs_;
   intptr_t next_output_ = 1;
+  bool halted_ = false;
 };
 
 // Rebuilds one entry in memory (no files, no dialog): for tools and tests. Returns false

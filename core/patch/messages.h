@@ -25,6 +25,10 @@ inline constexpr char kDeleteFailed[] = "ファイルが削除できません";
 inline constexpr char kRenameFailed[] = "ファイル名が変更できません";
 inline constexpr char kStampFailed[] = "ファイル時刻変更不能";  // caption; text "[%d]"
 
+// A record of an update that was cut off, which neither finishes nor undoes it: text is
+// the record's path.
+inline constexpr char kRecordUnusable[] = "アップデートの記録が使用できません";
+
 // Ends of the run.
 inline constexpr char kCompleted[] = "正常終了";  // completion text; document box caption
 inline constexpr char kFileUpdate[] = "ファイルアップデート";
@@ -35,8 +39,13 @@ inline constexpr char kSkipping[] = "CRC相違(読み飛ばし中)";
 inline constexpr char kSizeLinePrefix[] = "ファイルサイズ : ";
 inline constexpr char kSizeLineSuffix[] = " ﾊﾞｲﾄ";
 
-// File names.
-inline constexpr char kTempFileName[] = "UPDATE.TMP";
+// File names. The update's own work files beside a target are "UPDATE" + its number +
+// an extension (number 0 has none: "UPDATE.TMP"); the record lies in the applier's folder.
+inline constexpr char kWorkFileStem[] = "UPDATE";
+inline constexpr char kTempExtension[] = "TMP";      // the new file, until it takes its place
+inline constexpr char kRollbackExtension[] = "BAK";  // the old file, until the update is whole
+inline constexpr char kRecordExtension[] = "JNL";    // the record of the transaction
+inline constexpr char kRecordDraftExtension[] = "JNT";  // the record while it is written
 inline constexpr char kBackupExtension[] = "OLD";
 
 }  // namespace patch::msg

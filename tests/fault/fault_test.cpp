@@ -1,7 +1,12 @@
-// Makes the Nth file operation of a six-entry run fail, for every N, and checks after
-// each run: the box names the operation that failed, and every program file is still
-// there in a working form (the old file, the verified new one, or the old one at its
-// backup path with the new one in "UPDATE.TMP").
+// An update is one transaction. On a chain of six entries (a compressed-streams update
+// with an older backup, an old version's update that keeps it, a create, a delete, a
+// touch, an update without backup):
+// - the Nth file operation fails, for every N: the run ends with the folder exactly as
+//   it was (and a box naming what failed) or exactly as a clean run leaves it;
+// - the run is killed, or the machine goes off, at the Nth operation, for every N, on the
+//   NT family and on the Windows 9x family: the program's name is never empty on NT; the
+//   recovery that the next start runs leaves the old set or the new set, and a full run
+//   after it leaves the new set exactly.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -9,121 +14,77 @@
 #include <vector>
 
 #include "core/patch/applier_run.h"
+#include "core/patch/checksum.h"
+#include "core/patch/format.h"
 #include "core/patch/memory_platform.h"
 #include "core/patch/messages.h"
+#include "core/patch/recovery.h"
 #include "tests/unit/box_printer.h"
 #include "tests/unit/patch_builder.h"
 
 namespace {
 
 using namespace patchtest;
-using patch::BoxOwner;
-using patch::ShownBox;
 namespace msg = patch::msg;
-
-enum class Op { Load, Create, OpenExisting, Write, Stamp, Remove, Rename };
-
-struct Failure {
-  Op op;
-  std::string path;  // the file concerned (rename: the destination)
-  patch::LoadResult load_result = patch::LoadResult::Ok;
-};
-
-// Passes everything to the memory platform and fails the Nth file operation.
-class FaultPlatform : public patch::MemoryPlatform {
- public:
-  explicit FaultPlatform(int fail_at) : fail_at_(fail_at) {}
-  int operations = 0;
-  std::optional<Failure> failed;
-
-  patch::LoadResult LoadWholeFile(const char* path, patch::FileBlock* block) override {
-    if (Fail()) {
-      static const patch::LoadResult kinds[] = {patch::LoadResult::OpenFailed, patch::LoadResult::SizeFailed,
-                                                patch::LoadResult::AllocFailed, patch::LoadResult::LockFailed,
-                                                patch::LoadResult::ReadFailed};
-      const patch::LoadResult r = kinds[fail_at_ % 5];
-      failed = Failure{Op::Load, path, r};
-      return r;
-    }
-    return MemoryPlatform::LoadWholeFile(path, block);
-  }
-  bool CreateOutput(const char* path, patch::OutputFile* file) override {
-    if (Fail()) return Record(Op::Create, path);
-    if (!MemoryPlatform::CreateOutput(path, file)) return false;
-    output_paths_[*file] = path;
-    return true;
-  }
-  bool OpenExistingForWrite(const char* path, patch::OutputFile* file) override {
-    if (Fail()) return Record(Op::OpenExisting, path);
-    if (!MemoryPlatform::OpenExistingForWrite(path, file)) return false;
-    output_paths_[*file] = path;
-    return true;
-  }
-  bool WriteOutput(patch::OutputFile file, const uint8_t* data, uint32_t length) override {
-    if (Fail()) return Record(Op::Write, output_paths_[file]);
-    return MemoryPlatform::WriteOutput(file, data, length);
-  }
-  bool SetLastWriteTime(patch::OutputFile file, const patch::LocalStamp& stamp, uint32_t* code) override {
-    if (Fail()) {
-      *code = 1224;
-      return Record(Op::Stamp, output_paths_[file]);
-    }
-    return MemoryPlatform::SetLastWriteTime(file, stamp, code);
-  }
-  bool RemoveFile(const char* path) override {
-    if (Fail()) return Record(Op::Remove, path);
-    return MemoryPlatform::RemoveFile(path);
-  }
-  bool RenameFile(const char* from, const char* to) override {
-    if (Fail()) return Record(Op::Rename, to);
-    return MemoryPlatform::RenameFile(from, to);
-  }
-
- private:
-  bool Fail() { return ++operations == fail_at_; }
-  bool Record(Op op, const std::string& path) {
-    failed = Failure{op, path};
-    return false;
-  }
-  int fail_at_;
-  std::map<patch::OutputFile, std::string> output_paths_;
-};
 
 const std::string kDir = "C:\\app\\";
 
-struct ProgramFile {
-  std::string name, backup;
-  Bytes old_file, new_file, older_backup;
-  bool deletes_old = false;  // the old file is deleted instead of kept (no backup / older backup stays)
-};
+// Every file but the applier's own, as its size, checksum and time: readable when two differ.
+using Folder = std::map<std::string, std::string>;
 
-class FaultInjection : public ::testing::Test {
+Folder Snapshot(patch::MemoryPlatform& pf, bool with_times = true) {
+  Folder folder;
+  for (const std::string& path : pf.FilePaths()) {
+    if (path == pf.own_path) continue;
+    const patch::MemoryFile* f = pf.File(path);
+    std::string time = "-";
+    if (with_times) {
+      time = f->stamp ? std::to_string(f->stamp->year) + "-" + std::to_string(f->stamp->month) + "-" +
+                            std::to_string(f->stamp->day)
+                      : std::to_string(f->base_time);
+    }
+    folder[path] = std::to_string(f->data.size()) + " bytes, crc " +
+                   std::to_string(patch::PatchChecksum(f->data.data(), f->data.size())) + ", time " + time;
+  }
+  return folder;
+}
+
+std::string Show(const Folder& folder) {
+  std::string text;
+  for (const auto& [path, file] : folder) text += "\n  " + path + ": " + file;
+  return text;
+}
+
+// The program files alone (what the user runs), without backups and work files.
+Folder Programs(const Folder& folder) {
+  Folder programs;
+  for (const auto& [path, file] : folder) {
+    if (path.find(".OLD") == std::string::npos && path.find("UPDATE") == std::string::npos) programs[path] = file;
+  }
+  return programs;
+}
+
+class Transaction : public ::testing::Test {
  protected:
-  std::vector<ProgramFile> programs;
-  std::vector<Entry> entries;
-  Bytes created = Pattern(1500, 30);
-  Bytes touched = Pattern(800, 31);
+  Bytes image;
+  Bytes program_old = Pattern(4010, 1), program_new;
 
   void SetUp() override {
-    auto add = [&](const char* name, const char* backup, uint32_t seed, uint8_t flags, bool older, bool streams) {
-      ProgramFile p;
-      p.name = name;
-      p.backup = backup;
-      p.old_file = Pattern(4000 + seed * 10, seed);
-      p.new_file = p.old_file;
-      p.new_file.insert(p.new_file.begin() + 100, {7, 7, 7});
-      p.new_file[3000] ^= 0x40;
-      if (older) p.older_backup = Pattern(50, seed + 100);
-      p.deletes_old = (flags & patch::FLAG_NO_BACKUP) || ((flags & patch::FLAG_SKIP_ON_MISMATCH) && older);
-      Entry e = streams ? StreamsUpdateEntry(p.old_file, p.new_file) : UpdateEntry(p.old_file, p.new_file);
-      e.name = name;
-      e.flags = flags;
-      programs.push_back(p);
-      entries.push_back(e);
-    };
-    add("Lunder19.exe", "Lunder19.OLD", 1, 0, true, true);  // compressed streams
-    add("data.bin", "data.OLD", 2, patch::FLAG_SKIP_ON_MISMATCH, true, false);
-    Entry create = UpdateEntry({}, created);
+    program_new = program_old;
+    program_new.insert(program_new.begin() + 100, {7, 7, 7});
+    program_new[3000] ^= 0x40;
+    Bytes data_old = Pattern(4020, 2), data_new = data_old;
+    data_new[10] ^= 1;
+    Bytes tool_old = Pattern(4030, 3), tool_new = tool_old;
+    tool_new.resize(3000);
+
+    std::vector<Entry> entries;
+    entries.push_back(StreamsUpdateEntry(program_old, program_new));
+    entries.back().name = "Lunder19.exe";
+    entries.push_back(UpdateEntry(data_old, data_new));
+    entries.back().name = "data.bin";
+    entries.back().flags = patch::FLAG_SKIP_ON_MISMATCH;
+    Entry create = UpdateEntry({}, Pattern(1500, 30));
     create.name = "new.txt";
     create.flags = patch::FLAG_CREATE_IF_MISSING;
     entries.push_back(create);
@@ -133,89 +94,141 @@ class FaultInjection : public ::testing::Test {
     entries.push_back(del);
     Entry touch;
     touch.name = "help.hlp";
-    touch.old_crc = Crc(touched);
+    touch.old_crc = Crc(Pattern(800, 31));
     touch.new_size = 1;
     touch.body = Body().Touch().bytes;
     entries.push_back(touch);
-    add("tool.dll", "tool.OLD", 3, patch::FLAG_NO_BACKUP, false, false);
+    entries.push_back(UpdateEntry(tool_old, tool_new));
+    entries.back().name = "tool.dll";
+    entries.back().flags = patch::FLAG_NO_BACKUP;
+    image = MakeImage(entries);
+
+    Install(clean_);
+    patch::RunApplier(clean_);
+    ASSERT_EQ(clean_.boxes.back().text, msg::kCompleted);
+    Install(untouched_);
+    old_set_ = Snapshot(untouched_);
+    new_set_ = Snapshot(clean_);
   }
 
   void Install(patch::MemoryPlatform& pf) {
-    pf.AddFile(pf.own_path, MakeImage(entries));
-    for (const ProgramFile& p : programs) {
-      pf.AddFile(kDir + p.name, p.old_file);
-      if (!p.older_backup.empty()) pf.AddFile(kDir + p.backup, p.older_backup);
-    }
+    pf.AddFile(pf.own_path, image);
+    pf.AddFile(kDir + "Lunder19.exe", program_old);
+    pf.AddFile(kDir + "Lunder19.OLD", Pattern(50, 101));
+    pf.AddFile(kDir + "data.bin", Pattern(4020, 2));
+    pf.AddFile(kDir + "data.OLD", Pattern(50, 102));
+    pf.AddFile(kDir + "tool.dll", Pattern(4030, 3));
     pf.AddFile(kDir + "obsolete.txt", {1, 2, 3});
-    pf.AddFile(kDir + "help.hlp", touched);
+    pf.AddFile(kDir + "help.hlp", Pattern(800, 31));
+    pf.SetBaseTime(kDir + "help.hlp", 0x01C8000000000000ull);
   }
 
-  static std::string LoadCaption(patch::LoadResult r) {
-    switch (r) {
-      case patch::LoadResult::OpenFailed: return msg::kOpenFailed;
-      case patch::LoadResult::SizeFailed: return msg::kSizeFailed;
-      case patch::LoadResult::AllocFailed: return msg::kAllocFailed;
-      case patch::LoadResult::LockFailed: return msg::kLockFailed;
-      default: return msg::kReadFailed;
-    }
+  // What the wizard's next start does: recovery, then a whole run unless it finished.
+  patch::RecoveryOutcome Recover(patch::MemoryPlatform& pf) {
+    uint32_t first = 0;
+    EXPECT_TRUE(patch::FindPatchData(patch::Image(image.data(), image.size()), &first));
+    return patch::RecoverUpdate(pf, patch::Image(image.data(), image.size()), first, kDir.c_str(), "C:\\WINDOWS");
   }
 
-  static std::vector<ShownBox> Expected(const Failure& f) {
-    const ShownBox completed{msg::kCompleted, msg::kFileUpdate, BoxOwner::Dialog, 0};
-    switch (f.op) {
-      case Op::Load: return {{f.path, LoadCaption(f.load_result), BoxOwner::None, 0x30}};
-      case Op::Create:
-      case Op::OpenExisting: return {{f.path, msg::kOpenFailed, BoxOwner::None, 0x30}};
-      case Op::Write: return {{f.path, msg::kWriteFailed, BoxOwner::None, 0x30}};
-      case Op::Stamp: return {{"[1224]", msg::kStampFailed, BoxOwner::Dialog, 0}, completed};
-      case Op::Remove:
-        if (f.path == kDir + "obsolete.txt") return {completed};  // a failed delete entry is ignored
-        return {{f.path, msg::kDeleteFailed, BoxOwner::Dialog, 0x30}};
-      case Op::Rename: return {{f.path, msg::kRenameFailed, BoxOwner::Dialog, 0x30}};
-    }
-    return {};
-  }
+  patch::MemoryPlatform clean_, untouched_;
+  Folder old_set_, new_set_;
 };
 
-TEST_F(FaultInjection, EveryFailingOperationLeavesAWorkingProgram) {
-  int runs_with_fault = 0;
+TEST_F(Transaction, EveryFailingOperationLeavesTheOldSetOrTheNewSet) {
+  int failures = 0, old_sets = 0;
   for (int n = 1;; ++n) {
     SCOPED_TRACE("failing operation " + std::to_string(n));
-    FaultPlatform pf(n);
+    patch::MemoryPlatform pf;
     Install(pf);
+    pf.fail_at = n;
     patch::RunApplier(pf);
-    if (!pf.failed) {
-      // Past the last operation: the untouched run succeeds.
-      EXPECT_EQ(pf.boxes.size(), 1u);
-      EXPECT_EQ(pf.boxes.back().text, msg::kCompleted);
-      break;
-    }
-    ++runs_with_fault;
-    EXPECT_EQ(pf.boxes, Expected(*pf.failed));
     EXPECT_EQ(pf.outstanding_blocks, 0);
     EXPECT_EQ(pf.open_outputs, 0);
-    EXPECT_FALSE(pf.dialog_open);
-
-    const patch::MemoryFile* temp = pf.File(kDir + "UPDATE.TMP");
-    for (const ProgramFile& p : programs) {
-      SCOPED_TRACE(p.name);
-      const patch::MemoryFile* target = pf.File(kDir + p.name);
-      const patch::MemoryFile* backup = pf.File(kDir + p.backup);
-      const bool old_there = target && target->data == p.old_file;
-      const bool new_there = target && target->data == p.new_file;
-      const bool old_backed_up = !target && backup && backup->data == p.old_file && temp && temp->data == p.new_file;
-      const bool new_waiting = !target && p.deletes_old && temp && temp->data == p.new_file;
-      EXPECT_TRUE(old_there || new_there || old_backed_up || new_waiting);
-      // An older backup is only ever replaced by the old program itself.
-      if (!p.older_backup.empty() && backup) {
-        EXPECT_TRUE(backup->data == p.older_backup || backup->data == p.old_file);
-      }
+    if (pf.failed_operation.empty()) break;  // past the last operation
+    ++failures;
+    const Folder now = Snapshot(pf);
+    ASSERT_FALSE(pf.boxes.empty());
+    if (now == old_set_) {
+      ++old_sets;
+      // One box, naming the file whose operation failed (or the record).
+      ASSERT_EQ(pf.boxes.size(), 1u) << pf.failed_operation;
+      // The record is written under its draft name; its box names the record.
+      const std::string named = pf.boxes[0].text == kDir + "UPDATE.JNL" ? kDir + "UPDATE.JNT" : pf.boxes[0].text;
+      EXPECT_NE(pf.failed_operation.find(named), std::string::npos)
+          << pf.boxes[0].text << " / " << pf.failed_operation << " / " << pf.boxes[0].caption;
+      continue;
     }
-    const patch::MemoryFile* created_file = pf.File(kDir + "new.txt");
-    EXPECT_TRUE(!created_file || created_file->data == created);
-    EXPECT_EQ(pf.File(kDir + "help.hlp")->data, touched);
+    // Whole: a failed delete or stamp is no failure, a backup that cannot take its name
+    // leaves the older one, and a flush is only a flush.
+    EXPECT_EQ(pf.boxes.back().text, msg::kCompleted) << pf.failed_operation;
+    const bool stamp_failed = pf.failed_operation.rfind("stamp", 0) == 0;
+    Folder programs = Programs(Snapshot(pf, !stamp_failed));
+    programs.erase(kDir + "obsolete.txt");
+    Folder expected = Programs(stamp_failed ? Snapshot(clean_, false) : new_set_);
+    expected.erase(kDir + "obsolete.txt");
+    EXPECT_EQ(programs, expected) << pf.failed_operation << Show(programs) << "\nexpected" << Show(expected);
   }
-  EXPECT_GE(runs_with_fault, 30);  // loads, creates, writes, stamps, deletes and renames of six entries
+  EXPECT_GE(failures, 50);
+  EXPECT_GE(old_sets, 30);
 }
+
+struct Family {
+  const char* name;
+  bool old_family;
+  bool power_cut;
+};
+
+class CutOff : public Transaction, public ::testing::WithParamInterface<Family> {};
+
+TEST_P(CutOff, AtEveryOperationTheNextStartEndsWithTheNewSet) {
+  const Family family = GetParam();
+  int finished = 0, rolled_back = 0, runs = 0;
+  for (int n = 1;; ++n) {
+    SCOPED_TRACE(std::string(family.name) + ", cut off at operation " + std::to_string(n));
+    patch::MemoryPlatform pf;
+    pf.old_family = family.old_family;
+    Install(pf);
+    pf.halt_at = n;
+    patch::RunApplier(pf);
+    if (!pf.halted()) break;  // the run ended before operation n
+    ++runs;
+    if (family.power_cut) pf.PowerCut();
+    else pf.Restart();
+    const Folder cut = Snapshot(pf);
+    // On NT the program's name is never empty, whatever moment the run stopped at.
+    if (!family.old_family) EXPECT_TRUE(cut.count(kDir + "Lunder19.exe")) << "program missing";
+
+    const patch::RecoveryOutcome recovered = Recover(pf);
+    ASSERT_NE(recovered, patch::RecoveryOutcome::Unusable);
+    const Folder after = Programs(Snapshot(pf));
+    const bool is_old = after == Programs(old_set_), is_new = after == Programs(new_set_);
+    EXPECT_TRUE(is_old || is_new) << "a mix after the recovery" << Show(after);
+    if (recovered == patch::RecoveryOutcome::Finished) {
+      ++finished;
+      EXPECT_TRUE(is_new);
+      EXPECT_EQ(Snapshot(pf), new_set_);  // backups made, work files and record gone
+      continue;
+    }
+    if (recovered == patch::RecoveryOutcome::RolledBack) ++rolled_back;
+    // Whole already: the wizard says so and runs nothing.
+    if (is_new) continue;
+    pf.boxes.clear();
+    patch::RunApplier(pf);
+    EXPECT_EQ(pf.boxes.back().text, msg::kCompleted) << pf.boxes.back().caption << " " << int(recovered)
+                                                      << Show(Snapshot(pf));
+    EXPECT_EQ(Snapshot(pf), new_set_) << Show(Snapshot(pf)) << "\nexpected" << Show(new_set_);
+  }
+  EXPECT_GE(runs, 50);
+  EXPECT_GE(finished, 10);  // cut off after the record: finished from it
+  (void)rolled_back;
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, CutOff,
+                         ::testing::Values(Family{"NT, killed", false, false}, Family{"NT, power cut", false, true},
+                                           Family{"9x, killed", true, false}, Family{"9x, power cut", true, true}),
+                         [](const auto& info) {
+                           return std::string(info.param.old_family ? "Old" : "Nt") +
+                                  (info.param.power_cut ? "PowerCut" : "Killed");
+                         });
 
 }  // namespace

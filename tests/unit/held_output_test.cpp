@@ -23,9 +23,9 @@ class HoldingPlatform : public patch::MemoryPlatform {
     held.push_back("load " + std::string(path) + " open=" + std::to_string(open_outputs));
     return MemoryPlatform::LoadOutput(file, path, block);
   }
-  bool MoveOutput(patch::OutputFile file, const char* from, const char* to) override {
+  bool MoveOutput(patch::OutputFile file, const char* from, const char* to, bool replace) override {
     held.push_back("move " + std::string(from) + " open=" + std::to_string(open_outputs));
-    return MemoryPlatform::MoveOutput(file, from, to);
+    return MemoryPlatform::MoveOutput(file, from, to, replace);
   }
 };
 

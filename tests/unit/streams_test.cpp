@@ -192,7 +192,8 @@ TEST(StreamsRun, ChainMixingBothFormatsUpdatesInOrder) {
   EXPECT_EQ(pf.boxes.back().text, patch::msg::kCompleted);
   EXPECT_EQ(pf.File("C:\\app\\Lunder19.exe")->data, v3);
   EXPECT_EQ(pf.File("C:\\app\\readme.txt")->data, readme);
-  EXPECT_EQ(pf.File("C:\\app\\Lunder19.OLD")->data, v2);
+  // One target, one transaction: its backup is the file installed before the run.
+  EXPECT_EQ(pf.File("C:\\app\\Lunder19.OLD")->data, v1);
 }
 
 TEST(StreamsRun, BrokenBodyLeavesNoFileBehind) {

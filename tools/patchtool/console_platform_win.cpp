@@ -17,7 +17,7 @@ bool CopyOut(const std::string& text, char* buffer, size_t size) {
 }  // namespace
 
 ConsolePlatform::ConsolePlatform(ConsolePlatformOptions options, std::ostream& out)
-    : PrintingPlatform(out, options.verbose), options_(std::move(options)), files_(GetModuleHandleW(nullptr)) {}
+    : PrintingPlatform(out, options.verbose), options_(std::move(options)) {}
 
 ConsolePlatform::~ConsolePlatform() = default;
 
@@ -28,10 +28,8 @@ bool ConsolePlatform::WindowsFolder(char* buffer, size_t size) {
 }
 
 // The own file is the one the command has read (it may lie elsewhere than the run
-// believes); it is lent without a handle, which the applier platform's ReleaseBlock
-// passes over.
-patch::LoadResult ConsolePlatform::LoadWholeFile(const char* path, patch::FileBlock* block) {
-  if (options_.own_path != path) return files_.LoadWholeFile(path, block);
+// believes); it is lent without a handle, which the files' ReleaseBlock passes over.
+patch::LoadResult ConsolePlatform::LoadOwnFile(const char*, patch::FileBlock* block) {
   if (options_.own_image.size() >= kFourGiB) return patch::LoadResult::SizeFailed;
   block->data = options_.own_image.data();
   block->size = static_cast<uint32_t>(options_.own_image.size());

@@ -75,6 +75,17 @@ bool ValidCalendarDate(const patch::LocalStamp& s) {
 
 int Fd(patch::OutputFile file) { return static_cast<int>(file); }
 
+// The folder that holds `real_path`, with its records on disk.
+bool SyncFolderOf(const std::string& real_path) {
+  const size_t slash = real_path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : real_path.substr(0, slash);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  return synced;
+}
+
 }  // namespace
 
 PosixPlatform::PosixPlatform(PosixPlatformOptions options, std::ostream& out)
@@ -138,14 +149,15 @@ bool PosixPlatform::WindowsFolder(char* buffer, size_t size) {
   return true;
 }
 
+patch::LoadResult PosixPlatform::LoadOwnFile(const char*, patch::FileBlock* block) {
+  if (options_.own_image.size() >= kFourGiB) return patch::LoadResult::SizeFailed;
+  block->data = options_.own_image.data();
+  block->size = static_cast<uint32_t>(options_.own_image.size());
+  block->handle = nullptr;  // borrowed: nothing to give back
+  return patch::LoadResult::Ok;
+}
+
 patch::LoadResult PosixPlatform::LoadWholeFile(const char* path, patch::FileBlock* block) {
-  if (options_.own_path == path) {
-    if (options_.own_image.size() >= kFourGiB) return patch::LoadResult::SizeFailed;
-    block->data = options_.own_image.data();
-    block->size = static_cast<uint32_t>(options_.own_image.size());
-    block->handle = nullptr;  // borrowed: nothing to give back
-    return patch::LoadResult::Ok;
-  }
   const auto real = ToRealPath(path);
   if (!real) return patch::LoadResult::OpenFailed;
   const int fd = ::open(real->c_str(), O_RDONLY | O_CLOEXEC);
@@ -222,7 +234,9 @@ void PosixPlatform::ReleaseBlock(patch::FileBlock* block) {
 bool PosixPlatform::CreateOutput(const char* path, patch::OutputFile* file) {
   const auto real = ToRealPath(path);
   if (!real) return false;
-  const int fd = ::open(real->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // An older file of that name goes first, as on Windows, and the new one is made afresh.
+  ::unlink(real->c_str());
+  const int fd = ::open(real->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   ++open_outputs_;
   *file = fd;
@@ -307,9 +321,93 @@ bool PosixPlatform::RenameFile(const char* from, const char* to) {
     const auto name = Cp932ToUtf8(to + (separator == text::kNotFound ? 0 : separator + 1));
     if (!name) return false;
     const std::string wanted = real_to->substr(0, real_to->rfind('/') + 1) + *name;
-    return ::rename(real_from->c_str(), wanted.c_str()) == 0;
+    return ::rename(real_from->c_str(), wanted.c_str()) == 0 && SyncFolderOf(wanted);
   }
-  return ::renameat2(AT_FDCWD, real_from->c_str(), AT_FDCWD, real_to->c_str(), RENAME_NOREPLACE) == 0;
+  return ::renameat2(AT_FDCWD, real_from->c_str(), AT_FDCWD, real_to->c_str(), RENAME_NOREPLACE) == 0 &&
+         SyncFolderOf(*real_to);
+}
+
+bool PosixPlatform::ReplaceFile(const char* from, const char* to) {
+  const auto real_from = ToRealPath(from);
+  const auto real_to = ToRealPath(to);
+  struct stat st;
+  if (!real_from || !real_to || !Exists(*real_from, &st) || S_ISDIR(st.st_mode)) return false;
+  if (!Exists(*real_to, &st)) return ::rename(real_from->c_str(), real_to->c_str()) == 0 && SyncFolderOf(*real_to);
+  if (S_ISDIR(st.st_mode)) return false;
+  // The new file takes the name as the run spells it, as on Windows: beside the file of
+  // the other spelling first, which then goes, so the name is never missing.
+  const size_t separator = text::FindLastSeparator(to, std::strlen(to));
+  const auto name = Cp932ToUtf8(to + (separator == text::kNotFound ? 0 : separator + 1));
+  if (!name) return false;
+  const std::string wanted = real_to->substr(0, real_to->rfind('/') + 1) + *name;
+  if (::rename(real_from->c_str(), wanted.c_str()) != 0) return false;
+  struct stat placed, other;
+  // On a file system that ignores case itself both names are the new file.
+  if (wanted != *real_to && ::stat(wanted.c_str(), &placed) == 0 && ::stat(real_to->c_str(), &other) == 0 &&
+      (placed.st_dev != other.st_dev || placed.st_ino != other.st_ino)) {
+    ::unlink(real_to->c_str());
+  }
+  return SyncFolderOf(wanted);
+}
+
+bool PosixPlatform::MoveOutput(patch::OutputFile, const char* from, const char* to, bool replace) {
+  return replace ? ReplaceFile(from, to) : RenameFile(from, to);
+}
+
+// A link where the file system has them; else a copy on disk with the same time.
+bool PosixPlatform::KeepCopy(const char* from, const char* to) {
+  const auto real_from = ToRealPath(from);
+  const auto real_to = ToRealPath(to);
+  if (!real_from || !real_to) return false;
+  if (::link(real_from->c_str(), real_to->c_str()) == 0) return true;
+  if (errno == EEXIST) return false;
+  patch::FileBlock block;
+  if (LoadWholeFile(from, &block) != patch::LoadResult::Ok) return false;
+  struct stat st;
+  patch::OutputFile copy = 0;
+  bool kept = ::stat(real_from->c_str(), &st) == 0 && !Exists(*real_to) && CreateOutput(to, &copy);
+  if (kept) {
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    kept = WriteOutput(copy, block.data, block.size) && ::futimens(Fd(copy), times) == 0 && FlushOutput(copy);
+    CloseOutput(copy);
+    if (!kept) ::unlink(real_to->c_str());
+  }
+  ReleaseBlock(&block);
+  return kept;
+}
+
+bool PosixPlatform::FlushFolder(const char* path) {
+  const auto real = ToRealPath(path);
+  return real && SyncFolderOf(*real);
+}
+
+bool PosixPlatform::FlushOutput(patch::OutputFile file) { return ::fsync(Fd(file)) == 0; }
+
+// Read back by its name: the vendor's own files on the vendor's own machine.
+patch::LoadResult PosixPlatform::LoadOutput(patch::OutputFile, const char* path, patch::FileBlock* block) {
+  return LoadWholeFile(path, block);
+}
+
+// File times count 100 ns units from 1601; Linux counts from 1970.
+constexpr uint64_t kUnixEpochInFileTime = 116444736000000000ull;
+
+bool PosixPlatform::ReadLastWrite(patch::OutputFile file, uint64_t* time) {
+  struct stat st;
+  if (::fstat(Fd(file), &st) != 0 || st.st_mtim.tv_sec < 0) return false;
+  *time = kUnixEpochInFileTime + static_cast<uint64_t>(st.st_mtim.tv_sec) * 10000000u +
+          static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100u;
+  return true;
+}
+
+bool PosixPlatform::WriteLastWrite(patch::OutputFile file, uint64_t time) {
+  if (time < kUnixEpochInFileTime) return false;
+  const uint64_t since = time - kUnixEpochInFileTime;
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(since / 10000000u);
+  times[1].tv_nsec = static_cast<long>(since % 10000000u) * 100;
+  return ::futimens(Fd(file), times) == 0;
 }
 
 patch::FoundKind PosixPlatform::Find(const char* path) {

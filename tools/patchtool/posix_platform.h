@@ -24,7 +24,7 @@ struct PosixPlatformOptions {
   bool verbose = false;
 };
 
-class PosixPlatform final : public PrintingPlatform {
+class PosixPlatform final : public PrintingPlatform, public patch::FilePlatform {
  public:
   PosixPlatform(PosixPlatformOptions options, std::ostream& out);
   ~PosixPlatform();
@@ -38,17 +38,28 @@ class PosixPlatform final : public PrintingPlatform {
 
   bool OwnPath(char* buffer, size_t size) override;
   bool WindowsFolder(char* buffer, size_t size) override;
+  patch::FilePlatform& Files() override { return *this; }
+  patch::LoadResult LoadOwnFile(const char* path, patch::FileBlock* block) override;
+  void ShellOpen(const char* path) override;
+
   patch::LoadResult LoadWholeFile(const char* path, patch::FileBlock* block) override;
   void ReleaseBlock(patch::FileBlock* block) override;
+  patch::FoundKind Find(const char* path) override;
   bool CreateOutput(const char* path, patch::OutputFile* file) override;
   bool OpenExistingForWrite(const char* path, patch::OutputFile* file) override;
   bool WriteOutput(patch::OutputFile file, const uint8_t* data, uint32_t length) override;
   bool SetLastWriteTime(patch::OutputFile file, const patch::LocalStamp& stamp, uint32_t* error_code) override;
+  bool ReadLastWrite(patch::OutputFile file, uint64_t* time) override;
+  bool WriteLastWrite(patch::OutputFile file, uint64_t time) override;
+  bool FlushOutput(patch::OutputFile file) override;
+  patch::LoadResult LoadOutput(patch::OutputFile file, const char* path, patch::FileBlock* block) override;
+  bool MoveOutput(patch::OutputFile file, const char* from, const char* to, bool replace) override;
   void CloseOutput(patch::OutputFile file) override;
   bool RemoveFile(const char* path) override;
   bool RenameFile(const char* from, const char* to) override;
-  patch::FoundKind Find(const char* path) override;
-  void ShellOpen(const char* path) override;
+  bool ReplaceFile(const char* from, const char* to) override;
+  bool KeepCopy(const char* from, const char* to) override;
+  bool FlushFolder(const char* path) override;
 
  private:
   PosixPlatformOptions options_;

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # What the user sees: the rebuilt program is ready but the older backup Lunder19.OLD is
 # held open by another program: the box "ファイルが削除できません" names the backup, and
-# the installed program is still there and unchanged, with the rebuilt one complete in
-# UPDATE.TMP. In a second run a folder stands at the backup path: the box
+# the installed program is still there and unchanged, and no work file is left (the
+# backup's name is checked before anything is written). In a second run a folder stands at the backup path: the box
 # "ファイル名が変更できません" names the program, and again the program is unchanged.
 source "$(dirname "$0")/common.sh"
 wine_init applier/backup_blocked
@@ -33,7 +33,7 @@ expect_exit_0
 wine_release
 check_same_file "held backup: the program is unchanged" "$w/old.bin" "$dir/Lunder19.EXE"
 check_same_file "held backup: the older backup is still there" "$w/older.bin" "$dir/Lunder19.OLD"
-check_same_file "held backup: the rebuilt program waits in UPDATE.TMP" "$w/new.bin" "$dir/UPDATE.TMP"
+check_missing "held backup: no UPDATE.TMP" "$dir/UPDATE.TMP"
 
 echo "== a folder at the backup path"
 rm -f "$(wine_ci "$dir/Lunder19.OLD")" "$dir/UPDATE.TMP"
@@ -46,5 +46,5 @@ press_ok "ファイル名が変更できません"
 expect_exit_0
 check_same_file "folder at the backup path: the program is unchanged" "$w/old.bin" "$dir/Lunder19.EXE"
 check "folder at the backup path: the folder stays" test -d "$dir/Lunder19.OLD"
-check_same_file "folder at the backup path: UPDATE.TMP holds the rebuilt program" "$w/new.bin" "$dir/UPDATE.TMP"
+check_missing "folder at the backup path: no UPDATE.TMP" "$dir/UPDATE.TMP"
 wine_done

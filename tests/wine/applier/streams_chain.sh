@@ -4,8 +4,8 @@
 # compressed-streams entry that updates the first file again, and a compressed-streams
 # entry whose body is damaged), once whole and once with the damaged entry: the whole
 # chain ends with "正常終了" and every file is its new version; the damaged chain ends with
-# "差分情報に問題があります" / "異常終了", the entries before it done, the damaged
-# entry's file untouched and no UPDATE.TMP left.
+# "差分情報に問題があります" / "異常終了" and, the update being one transaction, every file
+# as it was, the entry before it not applied either, and no work file left.
 source "$(dirname "$0")/common.sh"
 wine_init applier/streams_chain
 
@@ -56,7 +56,7 @@ check_line "the bar is full" "progress 1000: 100"
 press_ok "ファイルアップデート"
 expect_exit_0
 check_same_file "A: both updates applied (1.04, then 2.00)" "$w/a.newer" "$dir/A.dat"
-check_same_file "A: the backup is the version before the last entry" "$w/a.new" "$dir/A.OLD"
+check_same_file "A: the backup is the file installed before the run" "$w/a.old" "$dir/A.OLD"
 check_same_file "B: updated by a 2.00 entry" "$w/b.new" "$dir/B.exe"
 check_mtime "B: stamped" "2008-01-30 16:48:09" "$dir/B.exe"
 check_missing "no UPDATE.TMP is left" "$dir/UPDATE.TMP"
@@ -78,8 +78,9 @@ final_box "異常終了"
 check_line "the damaged entry is refused" "text: 差分情報に問題があります"
 press_ok "異常終了"
 expect_exit_0
-check_same_file "A: the entry before it was applied" "$w/a.new" "$dir/A.dat"
+check_same_file "A: the entry before it is not applied either" "$w/a.old" "$dir/A.dat"
+check_missing "A: no backup" "$dir/A.OLD"
 check_same_file "B: untouched" "$w/b.old" "$dir/B.exe"
 check_missing "B: no backup" "$dir/B.OLD"
-check_missing "no UPDATE.TMP is left" "$dir/UPDATE.TMP"
+check_eq "no work file is left" "" "$(ls "$dir" | grep -i '^update' | tr '\n' ' ')"
 wine_done
