@@ -20,3 +20,7 @@ extern const char PayloadResType[];
 extern const char PayloadResName[];
 extern const char BackupExt[];
 extern const char MissingSystemText[];
+extern const char UpToDateText[];
+extern const char RecoveredText[];
+extern const char RolledBackText[];
+extern const char RecoveryFailedText[];

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -17,11 +18,13 @@
 #include "InstallFolderHold.h"
 #include "RunProbe.h"
 #include "core/text/cp932.h"
-#include "core/wizard/expected_program.h"
+#include "core/patch/paths.h"
+#include "core/patch/recovery.h"
 #include "core/wizard/install_folder.h"
 #include "core/wizard/update_run.h"
 #include "win/forms/message.h"
 #include "win/forms/task_windows.h"
+#include "win/file_platform.h"
 #include "win/handle.h"
 #include "win/shell_memory.h"
 
@@ -192,32 +195,6 @@ bool FileExists(const std::string& path) {
   return search && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// What an open file is, from the facts its handle gives.
-wizard::FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& info) {
-  wizard::FileStamp stamp;
-  stamp.exists = true;
-  stamp.identified = true;
-  stamp.volume_serial = info.dwVolumeSerialNumber;
-  stamp.file_index = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-  stamp.size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-  stamp.last_write = (uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) | info.ftLastWriteTime.dwLowDateTime;
-  return stamp;
-}
-
-// What the file at `path` is right now. Opened for its attributes only and shared every way,
-// so the look disturbs nobody who works on the file.
-wizard::FileStamp StampOf(const std::string& path) {
-  wizard::FileStamp stamp;
-  stamp.exists = FileExists(path);
-  if (!stamp.exists) return stamp;
-  win::FileHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!file || !GetFileInformationByHandle(file.get(), &info)) return stamp;
-  return StampOf(info);
-}
-
 bool MutexExists(const char* name) {
   // Whatever makes the open fail (no such mutex, no access) counts as not running.
   win::KernelHandle mutex(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name));
@@ -247,31 +224,6 @@ class Payload {
   const void* data_ = nullptr;
   DWORD size_ = 0;
 };
-
-// Whether the program at `path` is the one the payload rebuilds. The file stays open in
-// `hold`, shared for reading only, so that the file judged is the file kept until the
-// backup has gone.
-// `stamp` receives what the held file is, for the judgement to compare with the program
-// as it lay before the run.
-wizard::TargetState InstalledProgram(const std::string& path, const wizard::ExpectedProgram& expected,
-                                     win::FileHandle* hold, wizard::FileStamp* stamp) {
-  hold->reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!*hold) return FileExists(path) ? wizard::TargetState::kOther : wizard::TargetState::kMissing;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(hold->get(), &info)) return wizard::TargetState::kOther;
-  *stamp = StampOf(info);
-  if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) || info.nFileSizeHigh != 0 ||
-      info.nFileSizeLow != expected.size) {
-    return wizard::TargetState::kOther;
-  }
-  std::vector<uint8_t> contents(info.nFileSizeLow);
-  DWORD read = 0;
-  if (!ReadFile(hold->get(), contents.data(), info.nFileSizeLow, &read, nullptr) || read != info.nFileSizeLow) {
-    return wizard::TargetState::kOther;
-  }
-  return wizard::IsExpectedProgram(expected, contents) ? wizard::TargetState::kNew : wizard::TargetState::kOther;
-}
 
 // The applier runs with the wizard's own start-up record, without command line, current
 // folder, environment or inherited handles of its own: it finds everything from its file.
@@ -366,7 +318,9 @@ void TForm1::NextButtonClick(forms::Object&) {
   DirEdit.SetText(run_folder);
   const std::string target_path = run_folder + TargetExeName;
   const std::string applier_path = run_folder + PatchExeName;
-  const std::string backup_path = run_folder + wizard::ReplaceExtension(TargetExeName, BackupExt, lead_bytes);
+  char backup_buffer[patch::kPathCapacity];
+  patch::MakeBackupPath(target_path.c_str(), backup_buffer, sizeof backup_buffer);
+  const std::string backup_path = backup_buffer;  // the applier's own rule
 
   // 2.-4. Folder, program, running application. The folder is held from here to the end of
   // the run, so everything below acts on the folder that was checked.
@@ -385,6 +339,40 @@ void TForm1::NextButtonClick(forms::Object&) {
       forms::ShowMessage(Owner(), kFolderMissingHead + run_folder + kFolderUncheckedTail);
       return;
   }
+
+  // What the payload makes of the folder: its chain read once, every judgement from it.
+  const Payload payload;
+  const patch::Image image(payload.bytes());
+  char windows_buffer[patch::kWindowsFolderCapacity];
+  const UINT windows_length = GetWindowsDirectoryA(windows_buffer, sizeof windows_buffer);
+  const char* windows = windows_length > 0 && windows_length < sizeof windows_buffer ? windows_buffer : nullptr;
+  std::optional<wizard::FolderPlan> plan = wizard::FolderPlan::Read(image, run_folder.c_str(), windows);
+  win::FilePlatform files;
+
+  // An update that was cut off (the applier killed, the computer off) is finished or
+  // undone first, from what it left: never while the application runs.
+  if (plan && patch::NeedsRecovery(files, image, plan->first_entry(), run_folder.c_str(), windows)) {
+    if (MutexExists(AppMutexName)) {
+      forms::ShowMessage(Owner(), kAppRunningText);
+      return;
+    }
+    switch (patch::RecoverUpdate(files, image, plan->first_entry(), run_folder.c_str(), windows)) {
+      case patch::RecoveryOutcome::Finished:
+        plan->RemoveBackups(files);
+        forms::ShowMessage(Owner(), RecoveredText);
+        EndForm->ShowModal();
+        Close();
+        return;
+      case patch::RecoveryOutcome::RolledBack:
+        forms::ShowMessage(Owner(), RolledBackText);
+        break;
+      case patch::RecoveryOutcome::Unusable:
+        forms::ShowMessage(Owner(), RecoveryFailedText);
+        return;
+      case patch::RecoveryOutcome::Nothing:
+        break;
+    }
+  }
   if (!FileExists(target_path)) {
     forms::ShowMessage(Owner(), MissingSystemText);
     return;
@@ -393,18 +381,23 @@ void TForm1::NextButtonClick(forms::Object&) {
     forms::ShowMessage(Owner(), kAppRunningText);
     return;
   }
+  // Already the new files: nothing to run; a backup an earlier update left goes.
+  if (plan) {
+    plan->LookBefore(files, target_path);
+    if (plan->AllNew(files)) {
+      plan->RemoveBackups(files);
+      forms::ShowMessage(Owner(), UpToDateText);
+      Close();
+      return;
+    }
+  }
 
   // 5. Access rights of the folder tree (NT family only).
   update::GrantFolderAccess(run_folder, lead_bytes, [this] { Owner().ProcessMessages(); });
 
-  // 6.-8. Write the applier and start it, holding its file until it has ended. The backup
-  // as it lies now is what the judgement compares with: an older backup that the applier
-  // never touched proves nothing.
-  const Payload payload;
+  // 6.-8. Write the applier and start it, holding its file until it has ended.
   update::HeldApplier applier_file(applier_path, payload.data(), payload.size());
   if (update::g_run_probe) update::g_run_probe(update::RunPoint::kApplierWritten, run_folder);
-  const wizard::FileStamp backup_before = StampOf(backup_path);
-  const wizard::FileStamp program_before = StampOf(target_path);
   StartedProcess applier = StartApplier(applier_path);
 
   // 9. Wait without limit; the applier ends once the user has dismissed its last box.
@@ -421,29 +414,20 @@ void TForm1::NextButtonClick(forms::Object&) {
   Sleep(kPauseAfterApplierMs);
   DeleteFileA(applier_path.c_str());
 
-  // 14.-15. Judge what the applier left and report. Success needs the new program itself in
-  // place, exactly as the payload rebuilds it; it stays held until the backup is gone.
-  win::FileHandle program_hold;
-  wizard::FileStamp program_after;
-  const wizard::TargetState program = InstalledProgram(
-      target_path, wizard::ExpectedFromPayload(payload.bytes(), TargetExeName), &program_hold, &program_after);
-  switch (wizard::JudgeRun(backup_before, StampOf(backup_path), program, program_before, program_after)) {
-    case wizard::RunOutcome::kSuccess:
-      DeleteFileA(backup_path.c_str());
-      program_hold.reset();
-      EndForm->ShowModal();
-      break;
-    case wizard::RunOutcome::kRestoreBackup:
-      // The applier moved the program to the backup name and could not put the new one in
-      // its place: the backup is the user's only copy. If even the move back fails, the
-      // backup stays where it is.
-      MoveFileA(backup_path.c_str(), target_path.c_str());
-      forms::ShowMessage(Owner(), kUpdateFailedText);
-      break;
-    case wizard::RunOutcome::kFailed:
-      program_hold.reset();
-      forms::ShowMessage(Owner(), kUpdateFailedText);
-      break;
+  // 14.-15. An applier that ended before its commit was whole (killed) left its record:
+  // the commit is finished or undone now. Then the judgement: success is every file of the
+  // payload's chain holding its new contents, nothing less.
+  if (plan && patch::NeedsRecovery(files, image, plan->first_entry(), run_folder.c_str(), windows)) {
+    patch::RecoverUpdate(files, image, plan->first_entry(), run_folder.c_str(), windows);
+  }
+  if (plan && plan->AllNew(files)) {
+    plan->RemoveBackups(files);
+    EndForm->ShowModal();
+  } else {
+    // An applier that left the program only under its backup name: that is the user's
+    // only copy, and it goes back to the program's name.
+    if (!FileExists(target_path) && FileExists(backup_path)) MoveFileA(backup_path.c_str(), target_path.c_str());
+    forms::ShowMessage(Owner(), kUpdateFailedText);
   }
 
   // 16. The main page's close ends the wizard; no second run is possible.

@@ -173,6 +173,20 @@ bool ItemsMatchChain(const TxItems& items, Image image, uint32_t first_entry, co
   return true;
 }
 
+bool NeedsRecovery(FilePlatform& files, Image image, uint32_t first_entry, const char* own_folder,
+                   const char* windows_folder) {
+  char record[kPathCapacity];
+  if (MakeRecordPath(own_folder, false, record, sizeof record) && files.Find(record) != FoundKind::None) return true;
+  bool leftover = false;
+  ForEachEntry(image, first_entry, own_folder, windows_folder, [&](const EntryHeader& header, const char* target) {
+    if (leftover || header.kind != EntryKind::Update || files.Find(target) != FoundKind::None) return;
+    char temp[kPathCapacity], backup[kPathCapacity];
+    leftover = (MakeTempPath(target, temp, sizeof temp) && files.Find(temp) == FoundKind::File) ||
+               (MakeBackupPath(target, backup, sizeof backup) && files.Find(backup) == FoundKind::File);
+  });
+  return leftover;
+}
+
 RecoveryOutcome RecoverUpdate(FilePlatform& files, Image image, uint32_t first_entry, const char* own_folder,
                               const char* windows_folder, CommitWatch* watch) {
   const RecoveryOutcome recorded = FromRecord(files, image, first_entry, own_folder, windows_folder, watch);

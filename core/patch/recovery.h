@@ -33,6 +33,11 @@ enum class RecoveryOutcome : uint8_t {
 RecoveryOutcome RecoverUpdate(FilePlatform& files, Image image, uint32_t first_entry, const char* own_folder,
                               const char* windows_folder, CommitWatch* watch = nullptr);
 
+// Whether there is anything for RecoverUpdate to look at: a record, or a missing update
+// target beside its "UPDATE.TMP" or backup. Cheap: nothing is read.
+bool NeedsRecovery(FilePlatform& files, Image image, uint32_t first_entry, const char* own_folder,
+                   const char* windows_folder);
+
 // Whether each item of a record is one that the chain could have made.
 bool ItemsMatchChain(const TxItems& items, Image image, uint32_t first_entry, const char* own_folder,
                      const char* windows_folder);

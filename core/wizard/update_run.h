@@ -1,63 +1,56 @@
 #pragma once
-// The update run's portable rules: the backup name the applier leaves behind, and how the
-// run judges the folder it finds once the applier has ended. The applier reports nothing
-// but what it leaves in the install folder, so this judgement is the whole of what the
-// wizard learns; it must never call a failure a success, nor delete the only copy of the
-// user's program.
+// How the wizard judges the install folder, before a run and after it. The applier reports
+// nothing but what it leaves in the folder, so this judgement is the whole of what the
+// wizard learns, and it comes from the wizard's own payload alone: each target the chain
+// leaves holding a file must hold exactly the new contents its entries record. It must
+// never call a failure a success, nor delete the only copy of the user's program.
 #include <cstdint>
+#include <optional>
 #include <string>
-#include <string_view>
+#include <vector>
 
-#include "core/text/cp932.h"
+#include "core/patch/file_platform.h"
+#include "core/patch/format.h"
 
 namespace wizard {
 
-// `name` with its extension replaced by `extension` (which brings its own "."): the
-// extension is the part from the last "." that no "\" or ":" follows; a name without one
-// gets `extension` appended. Lunder19.EXE + ".OLD" gives Lunder19.OLD.
-std::string ReplaceExtension(std::string_view name, std::string_view extension, const text::LeadByteTable& lead_bytes);
+class FolderPlan {
+ public:
+  // The targets of the chain in `payload` (the applier with its patch data) as they lie
+  // below `folder` (ends in "\") and `windows_folder`; nullopt when the chain cannot be read.
+  static std::optional<FolderPlan> Read(patch::Image payload, const char* folder, const char* windows_folder);
 
-// What the run knows of one file at one moment. Two looks at the same path see the same
-// file only when it has the same identity (volume and file index), size and last-write
-// time; a file replaced by another one (the applier deletes an older backup and renames
-// the program to the backup name) has another identity.
-struct FileStamp {
-  bool exists = false;    // a file (not a folder) is at the path
-  bool identified = false;  // its identity could be read; false when it exists but cannot be opened
-  uint32_t volume_serial = 0;
-  uint64_t file_index = 0;
-  uint64_t size = 0;
-  uint64_t last_write = 0;  // file time, 100 ns units
+  // Looks at the folder before the run: a target whose every entry may be skipped
+  // (several old versions) and which holds none of their old files is left by the applier
+  // as it is, and so is not judged; the program itself (`program_path`) always is.
+  void LookBefore(patch::FilePlatform& files, const std::string& program_path);
 
-  bool SameFileAs(const FileStamp& other) const {
-    return exists && other.exists && identified && other.identified && volume_serial == other.volume_serial &&
-           file_index == other.file_index && size == other.size && last_write == other.last_write;
-  }
+  // Whether every judged target holds its new contents (and at least one is judged): the
+  // folder is up to date before a run, the run succeeded after it. A target the chain
+  // makes only if it is missing must exist; one it removes is not judged (a failed delete
+  // never fails an update).
+  bool AllNew(patch::FilePlatform& files) const;
+
+  // After a whole update: each update target's backup that holds one of its old versions
+  // goes, as the backup of a finished update always has.
+  void RemoveBackups(patch::FilePlatform& files) const;
+
+  uint32_t first_entry() const { return first_entry_; }
+
+ private:
+  enum class Final : uint8_t { kFile, kExists, kAbsent };
+  struct Target {
+    std::string path;
+    Final final = Final::kExists;
+    uint32_t crc = 0, size = 0;          // kFile
+    std::vector<uint32_t> old_crcs;      // of its update entries
+    bool skippable = true;               // every update entry of it may be skipped
+    bool has_update = false;
+    bool removed = false;  // a delete entry came before
+    bool judged = false;
+  };
+  std::vector<Target> targets_;
+  uint32_t first_entry_ = 0;
 };
-
-enum class RunOutcome {
-  kSuccess,        // the applier left a new backup and the program is in place: delete the backup
-  kFailed,         // no new backup: report the failure, delete nothing
-  kRestoreBackup,  // the backup is the only copy left: move it back to the program's name,
-                   // then report the failure
-};
-
-// What lies at the program's own path once the applier has ended.
-enum class TargetState {
-  kMissing,  // nothing (or a folder)
-  kOther,    // a file, but not the program the payload rebuilds: not proof of anything
-  kNew,      // exactly the size and checksum the payload's entry records for it
-};
-
-// The judgement after the applier has ended. `backup_before` is the backup path as it was
-// just before the applier started, `backup_after` as it is now; `program_before` and
-// `program_after` the same for the program's own path. A backup that is still the very file
-// that lay there before (or that cannot be told apart from it) proves nothing, unless the
-// program itself was visibly replaced by the new one: an entry for one of several old
-// versions keeps the backup it finds and puts the new program in place of the old one. A
-// new backup beside a program that is not the new one proves nothing either: another
-// process may have made both, and then the backup may be the user's only real copy.
-RunOutcome JudgeRun(const FileStamp& backup_before, const FileStamp& backup_after, TargetState target,
-                    const FileStamp& program_before = {}, const FileStamp& program_after = {});
 
 }  // namespace wizard

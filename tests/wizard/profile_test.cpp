@@ -35,7 +35,8 @@ TEST(Profile, TextsAreWholeDoubleByteCharacters) {
   cut.resize(std::find_if(cut.begin(), cut.end(), [](char c) { return kCp932.IsLead(c); }) - cut.begin() + 1);
   ASSERT_FALSE(WholeCharacters(cut)) << "the check itself must see a cut character";
   for (const char* text : {AppTitle, UpdateTitle, FolderLabelText, IntroText, TargetVersionText, DoneText,
-                           AfterUpdateText, BrowseCaption, MissingSystemText}) {
+                           AfterUpdateText, BrowseCaption, MissingSystemText, UpToDateText,
+                           RecoveredText, RolledBackText, RecoveryFailedText}) {
     const std::string s = text;
     ASSERT_FALSE(s.empty());
     EXPECT_TRUE(WholeCharacters(s)) << s;

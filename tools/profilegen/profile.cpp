@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 
+#include "core/patch/paths.h"
 #include "core/text/cp932.h"
 #include "tools/patchtool/cp932_convert.h"
 
@@ -123,10 +124,11 @@ void CheckTogether(const Profile& p) {
   const std::string& applier = p.Get("PatchExeName").utf8;
   const std::string stem = target.substr(0, target.rfind('.'));
   const std::string backup = stem + ".OLD";
-  if (SameName(target, "UPDATE.TMP") || SameName(target, backup)) {
+  // The update's work files ("UPDATE.TMP", "UPDATE3.BAK", "UPDATE.JNL" ...) share the folder.
+  if (patch::IsWorkFileName(p.Get("TargetExeName").cp932.c_str()) || SameName(target, backup)) {
     throw ProfileError(Quoted("TargetExeName") + ": \"" + target + "\" is the applier's own temporary or backup name");
   }
-  if (SameName(applier, target) || SameName(applier, backup) || SameName(applier, "UPDATE.TMP")) {
+  if (SameName(applier, target) || SameName(applier, backup) || patch::IsWorkFileName(p.Get("PatchExeName").cp932.c_str())) {
     throw ProfileError(Quoted("PatchExeName") + ": \"" + applier +
                        "\" names the program, its backup or the applier's temporary file");
   }
@@ -163,6 +165,10 @@ const std::vector<KeySpec>& Keys() {
       {"PayloadResName", Rule::kText, Use::kFixed, "PATCH"},
       {"BackupExt", Rule::kText, Use::kFixed, ".OLD"},
       {"MissingSystemText", Rule::kText, Use::kProgram},
+      {"UpToDateText", Rule::kText, Use::kProgram},
+      {"RecoveredText", Rule::kText, Use::kProgram},
+      {"RolledBackText", Rule::kText, Use::kProgram},
+      {"RecoveryFailedText", Rule::kText, Use::kProgram},
       {"PatchTargetName", Rule::kFileName, Use::kPatch},
       {"PatchDescription", Rule::kText, Use::kPatch},
   };
