@@ -21,6 +21,7 @@
 #include "core/patch/paths.h"
 #include "core/patch/recovery.h"
 #include "core/wizard/install_folder.h"
+#include "core/wizard/payload_seal.h"
 #include "core/wizard/update_run.h"
 #include "win/forms/message.h"
 #include "win/forms/task_windows.h"
@@ -205,15 +206,28 @@ bool MutexExists(const char* name) {
 // PayloadResType in the wizard's own program file. Only the running program's own module
 // is asked: what runs elevated never comes from a library found by a search path (a
 // patch.dll planted beside the wizard or in its current folder).
+// Beside it, resource PayloadSealName: the seal it is checked against before any of it is
+// used (a payload damaged in the download is refused whole).
+constexpr char PayloadSealName[] = "PATCHSUM";
+
+std::span<const uint8_t> OwnResource(const char* name) {
+  HMODULE self = GetModuleHandleA(nullptr);
+  HRSRC info = FindResourceA(self, name, PayloadResType);
+  HGLOBAL loaded = info ? LoadResource(self, info) : nullptr;
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  if (!data) throw std::runtime_error(std::string(name) + " リソースが見つかりません");
+  return {static_cast<const uint8_t*>(data), SizeofResource(self, info)};
+}
+
 class Payload {
  public:
   Payload() {
-    HMODULE self = GetModuleHandleA(nullptr);
-    HRSRC info = FindResourceA(self, PayloadResName, PayloadResType);
-    HGLOBAL loaded = info ? LoadResource(self, info) : nullptr;
-    data_ = loaded ? LockResource(loaded) : nullptr;
-    if (!data_) throw std::runtime_error(std::string(PayloadResName) + " リソースが見つかりません");
-    size_ = SizeofResource(self, info);
+    const std::span<const uint8_t> payload = OwnResource(PayloadResName);
+    if (!wizard::MatchesSeal(payload, OwnResource(PayloadSealName))) {
+      throw std::runtime_error(std::string(PayloadResName) + " リソースが壊れています");
+    }
+    data_ = payload.data();
+    size_ = static_cast<DWORD>(payload.size());
   }
 
   const void* data() const { return data_; }

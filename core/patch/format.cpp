@@ -40,9 +40,31 @@ bool TakeString(Image image, uint64_t* pos, TextRef* out) {
 
 }  // namespace
 
+uint64_t PeSectionsEnd(Image image) {
+  const uint64_t size = image.size();
+  const uint8_t* d = image.data();
+  if (size < 0x40 || d[0] != 'M' || d[1] != 'Z') return 0;
+  const uint64_t pe = Read32(d + 0x3C);
+  if (pe + 24 > size || d[pe] != 'P' || d[pe + 1] != 'E' || d[pe + 2] != 0 || d[pe + 3] != 0) return 0;
+  const uint32_t sections = Read16(d + pe + 6);
+  const uint64_t table = pe + 24 + Read16(d + pe + 20);
+  if (table + uint64_t{sections} * 40 > size) return 0;
+  uint64_t end = table + uint64_t{sections} * 40;
+  for (uint32_t i = 0; i < sections; ++i) {
+    const uint8_t* section = d + table + 40 * i;
+    const uint64_t raw_size = Read32(section + 16), raw_start = Read32(section + 20);
+    if (raw_size != 0 && raw_start + raw_size > end) end = raw_start + raw_size;
+  }
+  return end;
+}
+
 bool FindPatchData(Image image, uint32_t* entry_offset) {
   for (uint64_t p = SEARCH_START; p + 4 <= image.size(); ++p) {
     if (MagicAt(image, p)) {
+      // Packed onto the applier, the patch data begins where the applier's sections end:
+      // a first entry whose magic is damaged must not let a later entry pass for the first.
+      const uint64_t applier_end = PeSectionsEnd(image);
+      if (applier_end >= SEARCH_START && p != applier_end) return false;
       *entry_offset = static_cast<uint32_t>(p);
       return true;
     }

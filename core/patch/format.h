@@ -65,8 +65,14 @@ struct EntryHeader {
 };
 
 // Offset of the first "Diff" at or after SEARCH_START (the four bytes must lie inside
-// the image); false when there is none.
+// the image); false when there is none. When the image is a program file (the applier)
+// whose sections end at or after SEARCH_START, that "Diff" must stand exactly where they end,
+// where the patch data is appended: one found later means the first entry is damaged.
 bool FindPatchData(Image image, uint32_t* entry_offset);
+
+// Where the sections of the PE file at the start of `image` end (the file as the linker
+// wrote it); 0 when the image does not start with a PE file.
+uint64_t PeSectionsEnd(Image image);
 
 enum class HeaderOutcome : uint8_t {
   Ok,

@@ -43,6 +43,24 @@ TEST(Placement, DiffEndingAtTheLastByteIsFound) {
   EXPECT_FALSE(patch::FindPatchData(View(image), &at));
 }
 
+TEST(Placement, PackedOntoTheApplierTheDataBeginsWhereItsSectionsEnd) {
+  Entry e;
+  e.body = Body().Literal("x").bytes;
+  const size_t prefix = patch::SEARCH_START + 512;
+  Bytes image = MakePackedImage({e, e}, prefix);
+  EXPECT_EQ(patch::PeSectionsEnd(View(image)), prefix);
+  uint32_t at = 0;
+  ASSERT_TRUE(patch::FindPatchData(View(image), &at));
+  EXPECT_EQ(at, prefix);
+  // A damaged first magic: the second entry must not pass for the first.
+  image[prefix] = 'E';
+  EXPECT_FALSE(patch::FindPatchData(View(image), &at));
+  // Not a program file (bare patch data behind zeros): the first "Diff" counts, as always.
+  image[0] = 0;
+  ASSERT_TRUE(patch::FindPatchData(View(image), &at));
+  EXPECT_GT(at, prefix);
+}
+
 TEST(Placement, ShortImagesHaveNoPatchData) {
   uint32_t at = 0;
   EXPECT_FALSE(patch::FindPatchData(Image(), &at));

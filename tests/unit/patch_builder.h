@@ -308,5 +308,24 @@ inline Bytes MakeImage(const std::vector<Entry>& entries, size_t prefix = patch:
   return image;
 }
 
+// The same, with the prefix made a program file whose one section ends right where the
+// entries begin, as the applier's does once the patch data is packed onto it.
+inline Bytes MakePackedImage(const std::vector<Entry>& entries, size_t prefix = patch::SEARCH_START) {
+  Bytes image = MakeImage(entries, prefix);
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) image[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  image[0] = 'M';
+  image[1] = 'Z';
+  put32(0x3C, 0x40);
+  put32(0x40, 0x00004550);  // "PE\0\0"
+  image[0x46] = 1;          // one section
+  image[0x47] = 0;
+  image[0x54] = 0;          // no optional header: the table follows at 0x58
+  image[0x55] = 0;
+  put32(0x58 + 16, static_cast<uint32_t>(prefix - 0x200));  // its size in the file
+  put32(0x58 + 20, 0x200);                                   // and where it starts
+  return image;
+}
 
 }  // namespace patchtest

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/wizard/payload_seal.h"
 #include "tools/patchtool/arguments.h"
 #include "tools/patchtool/chain_reader.h"
 #include "tools/patchtool/files.h"
@@ -58,6 +59,19 @@ int RunPack(const std::vector<std::string>& args, std::ostream& out) {
   out << *output << ": " << packed.size() << " bytes; applier image " << applier.size() << " bytes";
   if (offset > applier.size()) out << " padded to " << offset;
   out << ", patch data " << patch_data.size() << " bytes at offset " << offset << "\n";
+  return kExitOk;
+}
+
+int RunSeal(const std::vector<std::string>& args, std::ostream& out) {
+  const Arguments parsed(args, OptionSpec{{"-o", "--output"}, {}});
+  const char* usage = "patchtool seal PAYLOAD -o OUT";
+  parsed.ExpectPositional(1, usage);
+  const auto output = parsed.value("-o") ? parsed.value("-o") : parsed.value("--output");
+  if (!output) throw UsageError(std::string("missing -o OUT; usage: ") + usage);
+  const Bytes payload = ReadWholeFile(parsed.positional()[0], "PAYLOAD", true);
+  const wizard::PayloadSeal seal = wizard::SealOf(payload);
+  WriteWholeFile(*output, Bytes(seal.bytes, seal.bytes + sizeof seal.bytes));
+  out << *output << ": seal of " << payload.size() << " bytes\n";
   return kExitOk;
 }
 

@@ -41,6 +41,9 @@ const char8_t kUsageText[] =
     "  pack APPLIER PATCH -o OUT\n"
     "      append PATCH to the applier image; the image is padded with zero bytes so the patch\n"
     "      data begins at offset 20000 or later.\n"
+    "  seal PAYLOAD -o OUT\n"
+    "      write the 8 bytes with which the wizard checks the payload it carries (the packed\n"
+    "      applier) before it uses it: a payload damaged by a single byte is refused.\n"
     "  apply FILE [--dir DIR] [--windows-dir DIR] [--verbose]\n"
     "      run the applier's run natively, as if FILE lay in DIR (default: FILE's folder).\n"
     "      Every message box is printed as \"caption: text\". Exit 0 only when the run ends\n"
@@ -73,6 +76,7 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (command == "info") return RunInfo(rest, out);
     if (command == "verify") return RunVerify(rest, out);
     if (command == "pack") return RunPack(rest, out);
+    if (command == "seal") return RunSeal(rest, out);
     if (command == "apply") return RunApply(rest, out);
     throw UsageError("unknown command \"" + command + "\" (see patchtool --help)");
   } catch (const UsageError& e) {

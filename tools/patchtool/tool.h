@@ -30,6 +30,7 @@ int RunMake(const std::vector<std::string>& args, std::ostream& out);
 int RunInfo(const std::vector<std::string>& args, std::ostream& out);
 int RunVerify(const std::vector<std::string>& args, std::ostream& out);
 int RunPack(const std::vector<std::string>& args, std::ostream& out);
+int RunSeal(const std::vector<std::string>& args, std::ostream& out);
 int RunApply(const std::vector<std::string>& args, std::ostream& out);
 
 const char* Usage();
