@@ -6,6 +6,7 @@
 #include "applier/user_shell.h"
 #include "core/patch/applier_run.h"
 #include "core/patch/messages.h"
+#include "core/patch/transaction.h"
 #include "win/handle.h"
 #include "win/library_search.h"
 
@@ -89,5 +90,32 @@ void Win32Platform::ShellOpen(const char* path) {
   }
   MessageBoxA(dialog_, path, patch::msg::kOpenFailed, MB_OK | MB_ICONEXCLAMATION);
 }
+
+#ifdef APPLIER_TEST_POINTS
+// The test build only: stops for good at the commit point named by APPLIER_STOP_AT ("kept 0",
+// "committed 0", ...), after writing that name to the file APPLIER_STOPPED names, so that a
+// scenario can kill it, or the whole Windows session, right there.
+class StopAt final : public patch::CommitWatch {
+ public:
+  void Reached(patch::CommitPoint point, uint32_t number) override {
+    static const char* const kNames[] = {"recorded", "kept", "placed", "committed", "finalized", "cleared"};
+    char name[32];
+    wsprintfA(name, "%s %u", kNames[static_cast<int>(point)], number);
+    char wanted[32], marker[MAX_PATH];
+    if (!GetEnvironmentVariableA("APPLIER_STOP_AT", wanted, sizeof wanted) || lstrcmpA(wanted, name) != 0) return;
+    if (GetEnvironmentVariableA("APPLIER_STOPPED", marker, sizeof marker)) {
+      win::FileHandle file(CreateFileA(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+      DWORD written = 0;
+      if (file) WriteFile(file.get(), name, lstrlenA(name), &written, nullptr);
+    }
+    Sleep(INFINITE);
+  }
+};
+
+patch::CommitWatch* Win32Platform::Watch() {
+  static StopAt stop;
+  return &stop;
+}
+#endif
 
 }  // namespace applier

@@ -29,6 +29,9 @@ class Win32Platform final : public patch::ApplierPlatform {
   void PumpMessages() override;
   void ShowBox(const char* text, const char* caption, patch::BoxOwner owner, uint32_t type) override;
   void ShellOpen(const char* path) override;
+#ifdef APPLIER_TEST_POINTS
+  patch::CommitWatch* Watch() override;
+#endif
 
  private:
   HINSTANCE instance_;

@@ -319,6 +319,23 @@ wine_bg() {
   _wine_bg_pids+=("$!")
 }
 
+# wine_kill PID: ends a program started with wine_bg at once, as the task manager's "end
+# process" would: the Windows program itself (a child of the shell that wine_bg started),
+# not only that shell. Returns when it is gone.
+wine_kill() {
+  local pid="$1" children child i
+  children="$(ps -o pid= --ppid "$pid" 2>/dev/null)"
+  for child in $children; do kill -KILL "$child" 2>/dev/null; done
+  kill -KILL "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  for ((i = 0; i < 50; i++)); do
+    local alive=0
+    for child in $children; do kill -0 "$child" 2>/dev/null && alive=1; done
+    [ "$alive" = 0 ] && return 0
+    sleep 0.1
+  done
+}
+
 # wine_wait PID [TIMEOUT_S]: waits for a program started with wine_bg. Returns 0 when it
 # ended in time (its exit code is then in WINE_RC), 1 when it was still running.
 wine_wait() {
