@@ -46,19 +46,20 @@ TEST(Placement, DiffEndingAtTheLastByteIsFound) {
 TEST(Placement, PackedOntoTheApplierTheDataBeginsWhereItsSectionsEnd) {
   Entry e;
   e.body = Body().Literal("x").bytes;
-  const size_t prefix = patch::SEARCH_START + 512;
-  Bytes image = MakePackedImage({e, e}, prefix);
-  EXPECT_EQ(patch::PeSectionsEnd(View(image)), prefix);
-  uint32_t at = 0;
-  ASSERT_TRUE(patch::FindPatchData(View(image), &at));
-  EXPECT_EQ(at, prefix);
-  // A damaged first magic: the second entry must not pass for the first.
-  image[prefix] = 'E';
-  EXPECT_FALSE(patch::FindPatchData(View(image), &at));
-  // Not a program file (bare patch data behind zeros): the first "Diff" counts, as always.
-  image[0] = 0;
-  ASSERT_TRUE(patch::FindPatchData(View(image), &at));
-  EXPECT_GT(at, prefix);
+  for (const size_t prefix : {size_t{patch::SEARCH_START}, size_t{patch::SEARCH_START} + 512}) {
+    Bytes image = MakePackedImage({e, e}, prefix);
+    EXPECT_EQ(patch::PeSectionsEnd(View(image)), prefix);
+    uint32_t at = 0;
+    ASSERT_TRUE(patch::FindPatchData(View(image), &at));
+    EXPECT_EQ(at, prefix);
+    // A damaged first magic: the second entry must not pass for the first.
+    image[prefix] = 'E';
+    EXPECT_FALSE(patch::FindPatchData(View(image), &at)) << prefix;
+    // Not a program file (bare patch data behind zeros): the first "Diff" counts, as always.
+    image[0] = 0;
+    ASSERT_TRUE(patch::FindPatchData(View(image), &at));
+    EXPECT_GT(at, prefix);
+  }
 }
 
 TEST(Placement, ShortImagesHaveNoPatchData) {
