@@ -121,7 +121,8 @@ patch::FoundKind FilePlatform::Find(const char* path) {
   WIN32_FIND_DATAA data;
   FindHandle found(FindFirstFileA(path, &data));
   if (!found) return patch::FoundKind::None;
-  return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? patch::FoundKind::Folder : patch::FoundKind::File;
+  if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return patch::FoundKind::File;
+  return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? patch::FoundKind::LinkedFolder : patch::FoundKind::Folder;
 }
 
 // An older file of that name goes first (a link goes as a link, its target untouched);
@@ -258,5 +259,9 @@ bool FilePlatform::FlushFolder(const char* path) {
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   return handle && FlushFileBuffers(handle.get());
 }
+
+bool FilePlatform::MakeFolder(const char* path) { return CreateDirectoryA(path, nullptr) != FALSE; }
+
+bool FilePlatform::RemoveFolder(const char* path) { return RemoveDirectoryA(path) != FALSE; }
 
 }  // namespace win

@@ -34,6 +34,8 @@ class FilePlatform final : public patch::FilePlatform {
   bool ReplaceFile(const char* from, const char* to) override;
   bool KeepCopy(const char* from, const char* to) override;
   bool FlushFolder(const char* path) override;
+  bool MakeFolder(const char* path) override;
+  bool RemoveFolder(const char* path) override;
 
  private:
   bool old_family_;                   // Windows 9x

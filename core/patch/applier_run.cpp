@@ -87,6 +87,7 @@ class Run {
   bool PrepareTouch(TxItem* planned, DialogProgress& display);
   bool PrepareNewFile(TxItem* planned, const BodySummary& body, DialogProgress& display);
   bool KeepsBackup(bool* keep);
+  bool PrepareFolders(bool may_make);
   bool BackupsClear();
   bool Commit();
   void ShowDocument();
@@ -109,7 +110,7 @@ class Run {
   uint32_t old_checksum_ = 0;
   bool dialog_ = false;
   TxItems items_;
-  uint32_t next_number_ = 0;
+  uint32_t entry_number_ = 0;  // of the entry being prepared: names its target's work files
   bool recorded_ = false;
   bool document_ = false;  // an open-document entry ends the chain
   char document_path_[kPathCapacity] = {};
@@ -250,6 +251,7 @@ void Run::ApplyEntries() {
       break;
     }
     ReleaseOld();
+    ++entry_number_;
     const EntryRead read = ReadEntry(static_cast<uint32_t>(body_end));
     if (read == EntryRead::Refused) break;
     if (read == EntryRead::OpenDocument) {
@@ -266,6 +268,7 @@ void Run::ApplyEntries() {
     Finish();
   } else {
     DropWorkFiles(files_, items_);
+    RemoveMadeFolders(files_, items_);
   }
   pf_.CloseProgressDialog();
   dialog_ = false;
@@ -347,6 +350,7 @@ bool Run::PrepareEntry(uint64_t* body_end) {
     FileBox(target_, msg::kRenameFailed, BoxOwner::Dialog);
     return false;
   }
+  if (!PrepareFolders(entry_.kind == EntryKind::CreateIfMissing)) return false;
   if (body.shape == BodyShape::TouchMarker) return PrepareTouch(planned, display);
   return PrepareNewFile(planned, body, display);
 }
@@ -388,7 +392,7 @@ bool Run::PrepareDelete() {
   }
   item->kind = ItemKind::Remove;
   item->in_windows = entry_.target_folder.length > 0 && entry_.target_folder.data[0] == '*';
-  item->number = next_number_++;
+  item->number = entry_number_;
   item->old_crc = PatchChecksum(block.data, block.size);
   item->old_size = block.size;
   std::memcpy(item->target, target_, sizeof item->target);
@@ -439,7 +443,7 @@ bool Run::PrepareTouch(TxItem* planned, DialogProgress& display) {
     }
     item->kind = ItemKind::Touch;
     item->in_windows = entry_.target_folder.length > 0 && entry_.target_folder.data[0] == '*';
-    item->number = next_number_++;
+    item->number = entry_number_;
     item->old_crc = old_checksum_;
     item->old_size = old_block_.size;
     item->old_time = old_time;
@@ -452,6 +456,44 @@ bool Run::PrepareTouch(TxItem* planned, DialogProgress& display) {
   }
   NullOutput none;
   WriteContents(nullptr, 0, entry_.new_size, none, display);
+  return true;
+}
+
+// The folders between the applier's own and the target: each a plain folder, never a link
+// that would send the update's files elsewhere (the applier runs with administrator
+// rights in a folder anyone may write). A new file's missing folders are made now, each
+// recorded so that a rollback removes it again. Targets in the Windows folder lie where
+// only administrators write.
+bool Run::PrepareFolders(bool may_make) {
+  if (entry_.target_folder.length > 0 && entry_.target_folder.data[0] == '*') return true;
+  const size_t own = std::strlen(own_folder_);
+  const size_t end = FolderLength(target_);
+  for (size_t at = own; at < end; ++at) {
+    if (target_[at] != '\\' || text::IsSecondByte(target_, at, text::kCp932)) continue;
+    char folder[kPathCapacity];
+    std::memcpy(folder, target_, at);
+    folder[at] = '\0';
+    switch (files_.Find(folder)) {
+      case FoundKind::Folder:
+        continue;
+      case FoundKind::None:
+        if (may_make) {
+          TxItem* item = items_.Add();
+          if (item != nullptr && files_.MakeFolder(folder)) {
+            item->kind = ItemKind::MakeFolder;
+            item->number = entry_number_;
+            std::memcpy(item->target, folder, at + 1);
+            continue;
+          }
+          if (item != nullptr) items_.RemoveLast();
+        }
+        break;
+      default:
+        break;
+    }
+    FileBox(target_, msg::kOpenFailed, BoxOwner::None);
+    return false;
+  }
   return true;
 }
 
@@ -471,6 +513,7 @@ bool Run::KeepsBackup(bool* keep) {
   }
   switch (files_.Find(backup)) {
     case FoundKind::Folder:
+    case FoundKind::LinkedFolder:
       FileBox(target_, msg::kRenameFailed, BoxOwner::Dialog);
       return false;
     case FoundKind::File: {
@@ -496,7 +539,7 @@ bool Run::KeepsBackup(bool* keep) {
 // disk, read back through the held file and checked again.
 bool Run::PrepareNewFile(TxItem* planned, const BodySummary& body, DialogProgress& display) {
   const bool is_update = entry_.kind == EntryKind::Update;
-  const uint32_t number = planned != nullptr ? planned->number : next_number_;
+  const uint32_t number = planned != nullptr ? planned->number : entry_number_;
   TxItem probe;
   std::memcpy(probe.target, target_, sizeof probe.target);
   probe.number = number;
@@ -583,7 +626,6 @@ bool Run::PrepareNewFile(TxItem* planned, const BodySummary& body, DialogProgres
       FileBox(target_, msg::kAllocFailed, BoxOwner::None);
       return false;
     }
-    ++next_number_;
     item->kind = is_update ? ItemKind::Replace : ItemKind::Create;
     item->keep_backup = keep_backup;
     item->in_windows = entry_.target_folder.length > 0 && entry_.target_folder.data[0] == '*';
@@ -651,7 +693,7 @@ bool Run::Commit() {
     FormatNumber(line, sizeof line, "[", result.stamp_error, "]");
     pf_.ShowBox(line, msg::kStampFailed, BoxOwner::Dialog, kBoxPlain);
   }
-  Finalize(files_, items_, watch);
+  Finalize(files_, items_, own_folder_, watch);
   return true;
 }
 

@@ -31,7 +31,9 @@ enum class LoadResult : uint8_t {
   ReadFailed,   // the read failed or returned fewer bytes than the size
 };
 
-enum class FoundKind : uint8_t { None, File, Folder };
+// A linked folder is a junction, a mount point or a symbolic link to a folder: whatever is
+// written through it lands elsewhere.
+enum class FoundKind : uint8_t { None, File, Folder, LinkedFolder };
 
 // Local date and time as an entry records it; day of week and milliseconds are 0.
 struct LocalStamp {
@@ -78,6 +80,9 @@ class FilePlatform {
   virtual bool KeepCopy(const char* from, const char* to) = 0;
   // The records of the folder that holds `path` on disk.
   virtual bool FlushFolder(const char* path) = 0;
+  // A new folder (its parent exists); removing one succeeds only when it is empty.
+  virtual bool MakeFolder(const char* path) = 0;
+  virtual bool RemoveFolder(const char* path) = 0;
 
  protected:
   ~FilePlatform() = default;

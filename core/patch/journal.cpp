@@ -139,7 +139,7 @@ RecordRead ReadRecord(FilePlatform& files, const char* own_folder, const char* w
       const uint8_t kind = q[0];
       TxItem* item = (pos + kItemSize + length <= size - 4) ? items->Add() : nullptr;
       if (item == nullptr || kind < static_cast<uint8_t>(ItemKind::Replace) ||
-          kind > static_cast<uint8_t>(ItemKind::Touch)) {
+          kind > static_cast<uint8_t>(ItemKind::MakeFolder)) {
         whole = false;
         break;
       }

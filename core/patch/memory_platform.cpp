@@ -368,11 +368,36 @@ bool MemoryPlatform::FlushFolder(const char* path) {
   return true;
 }
 
+bool MemoryPlatform::MakeFolder(const char* path) {
+  log.push_back(std::string("make folder ") + path);
+  if (!Go()) return false;
+  const std::string key = Key(path);
+  if (files_.count(key) || folders_.count(key) || !folders_.count(Key(Parent(path)))) return false;
+  folders_[key] = path;
+  return true;
+}
+
+bool MemoryPlatform::RemoveFolder(const char* path) {
+  log.push_back(std::string("remove folder ") + path);
+  if (!Go()) return false;
+  const std::string key = Key(path);
+  if (!folders_.count(key)) return false;
+  const std::string inside = key + "\\";
+  for (const auto& [name, entry] : files_) {
+    if (name.rfind(inside, 0) == 0) return false;
+  }
+  for (const auto& [name, folder] : folders_) {
+    if (name.rfind(inside, 0) == 0) return false;
+  }
+  folders_.erase(key);
+  return true;
+}
+
 FoundKind MemoryPlatform::Find(const char* path) {
   log.push_back(std::string("find ") + path);
   const std::string key = Key(path);
   if (files_.count(key)) return FoundKind::File;
-  if (folders_.count(key)) return FoundKind::Folder;
+  if (folders_.count(key)) return linked_.count(key) ? FoundKind::LinkedFolder : FoundKind::Folder;
   return FoundKind::None;
 }
 

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -54,6 +55,8 @@ class MemoryPlatform : public ApplierPlatform, public FilePlatform {
   void AddFile(const std::string& path, std::vector<uint8_t> data);
   void AddFolder(const std::string& path);
   void Lock(const std::string& path, bool locked = true);
+  // The folder at `path` becomes a link to another one (a junction).
+  void LinkFolder(const std::string& path) { AddFolder(path); linked_.insert(Key(path)); }
   void SetBaseTime(const std::string& path, uint64_t time);
   // Makes SetLastWriteTime fail with this code (0: succeed).
   uint32_t stamp_error = 0;
@@ -125,6 +128,8 @@ class MemoryPlatform : public ApplierPlatform, public FilePlatform {
   bool ReplaceFile(const char* from, const char* to) override;
   bool KeepCopy(const char* from, const char* to) override;
   bool FlushFolder(const char* path) override;
+  bool MakeFolder(const char* path) override;
+  bool RemoveFolder(const char* path) override;
   // The rest of ApplierPlatform.
   void OpenProgressDialog() override;
   void CloseProgressDialog() override;
@@ -151,6 +156,7 @@ class MemoryPlatform : public ApplierPlatform, public FilePlatform {
   Names files_;
   Names disk_files_;
   std::map<std::string, std::string> folders_;  // key -> path
+  std::set<std::string> linked_;                // keys of linked folders
   std::map<intptr_t, Output> outputs_;
   intptr_t next_output_ = 1;
   bool halted_ = false;

@@ -1,5 +1,7 @@
 #include "core/patch/recovery.h"
 
+#include <cstring>
+
 #include "core/patch/checksum.h"
 #include "core/patch/journal.h"
 
@@ -9,7 +11,8 @@ namespace {
 FileState StateAt(FilePlatform& files, const char* path, const TxItem& item) {
   switch (files.Find(path)) {
     case FoundKind::None: return FileState::Missing;
-    case FoundKind::Folder: return FileState::Other;
+    case FoundKind::Folder:
+    case FoundKind::LinkedFolder: return FileState::Other;
     case FoundKind::File: break;
   }
   const bool has_old = item.kind != ItemKind::Create;
@@ -20,6 +23,7 @@ FileState StateAt(FilePlatform& files, const char* path, const TxItem& item) {
 }
 
 void FindStates(FilePlatform& files, TxItem& item) {
+  if (item.kind == ItemKind::MakeFolder) return;
   char work[kPathCapacity];
   item.target_state = StateAt(files, item.target, item);
   item.temp_state = FileState::Missing;
@@ -48,6 +52,8 @@ bool CanFinish(const TxItem& item) {
       return target == FileState::Missing || target == FileState::Old;
     case ItemKind::Touch:
       return target == FileState::Old;
+    case ItemKind::MakeFolder:
+      return true;
   }
   return false;
 }
@@ -64,6 +70,8 @@ bool CanUndo(const TxItem& item) {
       return target == FileState::Old || (target == FileState::Missing && item.rollback_state == FileState::Old);
     case ItemKind::Touch:
       return target == FileState::Old;
+    case ItemKind::MakeFolder:
+      return true;
   }
   return false;
 }
@@ -92,7 +100,7 @@ RecoveryOutcome FromRecord(FilePlatform& files, Image image, uint32_t first_entr
   }
   if (finish) {
     if (CommitForward(files, items, watch).fault != TxFault::None) return RecoveryOutcome::Unusable;
-    Finalize(files, items, watch);
+    Finalize(files, items, own_folder, watch);
   } else if (undo) {
     RollBack(files, items);
   } else {
@@ -147,6 +155,16 @@ bool ItemsMatchChain(const TxItems& items, Image image, uint32_t first_entry, co
     bool kind_known = false;
     const bool whole = ForEachEntry(image, first_entry, own_folder, windows_folder,
                                     [&](const EntryHeader& header, const char* target) {
+      if (item.kind == ItemKind::MakeFolder) {
+        // A folder on the way to a target the chain creates.
+        const size_t length = std::strlen(item.target);
+        if (header.kind != EntryKind::CreateIfMissing || std::strlen(target) <= length || target[length] != '\\') return;
+        char folder[kPathCapacity];
+        PathBuilder b(folder, sizeof folder);
+        b.Append(target, length);
+        if (b.ok() && text::SameFileName(folder, item.target)) kind_known = old_known = new_known = true;
+        return;
+      }
       if (!text::SameFileName(target, item.target)) return;
       const bool touch = BodyIsTouchMarker(image, header);
       switch (header.kind) {

@@ -149,6 +149,11 @@ TxResult CommitForward(FilePlatform& files, TxItems& items, CommitWatch* watch) 
           item.rollback_state = FileState::Missing;  // stays, as a failed delete always has
         }
         break;
+      case ItemKind::MakeFolder:
+        if (files.Find(item.target) != FoundKind::Folder && !files.MakeFolder(item.target)) {
+          return fail(TxFault::PlaceFailed);
+        }
+        break;
       case ItemKind::Touch: {
         uint32_t error = 0;
         if (!StampTarget(files, item, true, &error)) return fail(TxFault::OpenFailed);
@@ -197,13 +202,22 @@ void RollBack(FilePlatform& files, TxItems& items) {
         StampTarget(files, item, false, &error);
         break;
       }
+      case ItemKind::MakeFolder:
+        break;  // below, once the files in it are gone
     }
   }
   DropWorkFiles(files, items);
+  RemoveMadeFolders(files, items);
   FlushFolders(files, items);
 }
 
-void Finalize(FilePlatform& files, TxItems& items, CommitWatch* watch) {
+void RemoveMadeFolders(FilePlatform& files, TxItems& items) {
+  for (uint32_t i = items.size(); i-- > 0;) {
+    if (items[i].kind == ItemKind::MakeFolder) files.RemoveFolder(items[i].target);
+  }
+}
+
+void Finalize(FilePlatform& files, TxItems& items, const char* own_folder, CommitWatch* watch) {
   for (uint32_t i = 0; i < items.size(); ++i) {
     TxItem& item = items[i];
     const WorkPaths work(item);
@@ -219,6 +233,19 @@ void Finalize(FilePlatform& files, TxItems& items, CommitWatch* watch) {
     }
   }
   DropWorkFiles(files, items);
+  const size_t own = std::strlen(own_folder);
+  for (uint32_t i = 0; i < items.size(); ++i) {
+    const TxItem& item = items[i];
+    if (item.kind != ItemKind::Remove || item.in_windows || item.target_state != FileState::Missing) continue;
+    // Up from the removed file's folder, as long as each is empty, never the applier's own.
+    char folder[kPathCapacity];
+    std::memcpy(folder, item.target, sizeof folder);
+    for (size_t end = FolderLength(folder); end > own;) {
+      folder[end - 1] = '\0';
+      if (std::memcmp(folder, own_folder, own) != 0 || !files.RemoveFolder(folder)) break;
+      end = FolderLength(folder);
+    }
+  }
   FlushFolders(files, items);
   Reached(watch, CommitPoint::Finalized, 0);
 }

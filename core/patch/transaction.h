@@ -30,6 +30,7 @@ enum class ItemKind : uint8_t {
   Create = 2,   // a missing file is made (create-if-missing entries)
   Remove = 3,   // an existing file goes (delete entries)
   Touch = 4,    // an existing file gets a new last-write time, nothing else
+  MakeFolder = 5,  // a folder the update made for a new file: `target` names it (no "\" at the end)
 };
 
 // What a file at one of an item's paths holds, as far as the transaction can tell.
@@ -114,11 +115,15 @@ TxResult CommitForward(FilePlatform& files, TxItems& items, CommitWatch* watch);
 void RollBack(FilePlatform& files, TxItems& items);
 
 // After a whole commit: the folders' records on disk, then every rollback file becomes its
-// backup or goes, and the work files left go.
-void Finalize(FilePlatform& files, TxItems& items, CommitWatch* watch);
+// backup or goes, the work files left go, and a folder below `own_folder` that a removed
+// file leaves empty goes too (the new release has no such folder).
+void Finalize(FilePlatform& files, TxItems& items, const char* own_folder, CommitWatch* watch);
 
 // Closes every held file of the items and removes the new files not committed.
 void DropWorkFiles(FilePlatform& files, TxItems& items);
+
+// Removes the folders the update made, last first (each only if it is empty).
+void RemoveMadeFolders(FilePlatform& files, TxItems& items);
 
 // Whether the file at `path` holds exactly `size` bytes with checksum `crc`.
 bool FileHolds(FilePlatform& files, const char* path, uint32_t crc, uint32_t size);

@@ -601,3 +601,44 @@ TEST_F(Run, WindowsFolderUnknownRefusesStarFolders) {
 }
 
 }  // namespace
+
+namespace {
+
+// Folders below the applier's own: a new file's missing folders are made, a folder a
+// removed file leaves empty goes, and a folder that is a link is never written through.
+TEST_F(Run, FoldersOfTheTargets) {
+  Entry create = UpdateEntry({}, new_file);
+  create.name = "x.dll";
+  create.folder = "plugins\\new";
+  create.flags = patch::FLAG_CREATE_IF_MISSING;
+  Entry remove;
+  remove.name = "old.hlp";
+  remove.folder = "help\\en";
+  remove.flags = patch::FLAG_DELETE;
+  Entry update = Update();
+  update.folder = "bin";
+
+  pf.AddFile(kDir + "help\\en\\old.hlp", {1});
+  pf.AddFile(kDir + "help\\keep.txt", {2});
+  Start({create, remove});
+  EXPECT_EQ(pf.boxes, Boxes({kCompleted}));
+  EXPECT_EQ(Data(kDir + "plugins\\new\\x.dll"), new_file);
+  EXPECT_FALSE(pf.HasFolder(kDir + "help\\en"));  // emptied: gone
+  EXPECT_TRUE(pf.HasFolder(kDir + "help"));       // still holds a file
+
+  for (const bool linked_target : {false, true}) {
+    MemoryPlatform p;
+    if (linked_target) p.LinkFolder(kDir + "bin");
+    else p.LinkFolder(kDir + "plugins");
+    p.AddFile(kDir + "bin\\Lunder19.exe", old_file);
+    p.AddFile(p.own_path, MakeImage({create, update}));
+    patch::RunApplier(p);
+    ASSERT_EQ(p.boxes.size(), 1u) << linked_target;
+    EXPECT_EQ(p.boxes[0].caption, msg::kOpenFailed) << linked_target;
+    EXPECT_EQ(p.File(kDir + "bin\\Lunder19.exe")->data, old_file);
+    EXPECT_FALSE(p.HasFolder(kDir + "plugins\\new")) << linked_target;  // made, then removed again
+    EXPECT_EQ(p.HasFolder(kDir + "plugins"), !linked_target);
+  }
+}
+
+}  // namespace

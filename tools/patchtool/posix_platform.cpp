@@ -381,6 +381,16 @@ bool PosixPlatform::FlushFolder(const char* path) {
   return real && SyncFolderOf(*real);
 }
 
+bool PosixPlatform::MakeFolder(const char* path) {
+  const auto real = ToRealPath(path);
+  return real && ::mkdir(real->c_str(), 0777) == 0 && SyncFolderOf(*real);
+}
+
+bool PosixPlatform::RemoveFolder(const char* path) {
+  const auto real = ToRealPath(path);
+  return real && ::rmdir(real->c_str()) == 0 && SyncFolderOf(*real);
+}
+
 bool PosixPlatform::FlushOutput(patch::OutputFile file) { return ::fsync(Fd(file)) == 0; }
 
 // Read back by its name: the vendor's own files on the vendor's own machine.
@@ -414,7 +424,10 @@ patch::FoundKind PosixPlatform::Find(const char* path) {
   const auto real = ToRealPath(path);
   struct stat st;
   if (!real || ::stat(real->c_str(), &st) != 0) return patch::FoundKind::None;
-  return S_ISDIR(st.st_mode) ? patch::FoundKind::Folder : patch::FoundKind::File;
+  if (!S_ISDIR(st.st_mode)) return patch::FoundKind::File;
+  struct stat own;
+  return ::lstat(real->c_str(), &own) == 0 && S_ISLNK(own.st_mode) ? patch::FoundKind::LinkedFolder
+                                                                    : patch::FoundKind::Folder;
 }
 
 void PosixPlatform::ShellOpen(const char* path) {

@@ -60,6 +60,8 @@ class PosixPlatform final : public PrintingPlatform, public patch::FilePlatform 
   bool ReplaceFile(const char* from, const char* to) override;
   bool KeepCopy(const char* from, const char* to) override;
   bool FlushFolder(const char* path) override;
+  bool MakeFolder(const char* path) override;
+  bool RemoveFolder(const char* path) override;
 
  private:
   PosixPlatformOptions options_;
