@@ -78,6 +78,7 @@ void AppendUpdateHeader(std::vector<uint8_t>& bytes, uint8_t format_major, uint8
   if (text.target_name.empty()) throw EntryError("the target name is empty");
   CheckString(text.target_name, "the target name");
   CheckString(text.description, "the description");
+  CheckString(text.target_folder, "the target folder");
   if (!IsValidStamp(stamp)) throw EntryError("the time stamp is not a valid date and time");
 
   Out out(bytes);
@@ -98,7 +99,7 @@ void AppendUpdateHeader(std::vector<uint8_t>& bytes, uint8_t format_major, uint8
   out.U8(stamp.second);
   out.String(text.target_name);
   out.String(text.description);
-  out.String("");  // target_folder: the applier's own folder
+  out.String(text.target_folder);
 }
 
 std::vector<uint8_t> WriteUpdateEntry(std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,

@@ -27,6 +27,7 @@ bool IsValidStamp(const Stamp& stamp);
 struct UpdateEntryText {
   std::string target_name;  // code page 932 bytes, a file name without folder
   std::string description;  // code page 932 bytes, one line
+  std::string target_folder;  // code page 932 bytes: a sub-folder of the applier's ("" for its own)
 };
 
 // Refusals of the writer: inputs that cannot become a well-formed entry.
@@ -44,7 +45,7 @@ struct EntryStats {
 };
 
 // Appends the header of an update entry of the given format (flags 0, both checksums and
-// sizes, the stamp, the name and description, an empty target folder). Throws EntryError
+// sizes, the stamp, the name, description and target folder). Throws EntryError
 // for inputs no entry can carry (sizes of 4 GiB or more, a zero byte in a string, an
 // empty name, an invalid stamp).
 void AppendUpdateHeader(std::vector<uint8_t>& bytes, uint8_t format_major, uint8_t format_minor,

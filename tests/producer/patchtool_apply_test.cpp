@@ -54,7 +54,7 @@ class ApplyCommand : public testing::Test {
   }
   Bytes MakeEntry() {
     const auto matcher = producer::MakeHashMatcher();
-    return producer::MakeUpdateEntry(*matcher, old_data, new_data, {"Lunder19.exe", "x"},
+    return producer::MakeUpdateEntry(*matcher, old_data, new_data, {"Lunder19.exe", "x", ""},
                                      producer::Stamp{2008, 1, 30, 16, 48, 9});
   }
   // The entry behind a small applier image, as the wizard writes it into the folder.

@@ -74,6 +74,37 @@ std::string FolderMeaning(const patch::EntryHeader& h) {
   return shown + ": a folder below the applier's folder";
 }
 
+// The files the chain touches, one line each, grouped by what happens to them.
+void PrintFiles(std::ostream& out, const Chain& chain) {
+  struct Group {
+    patch::EntryKind kind;
+    const char* word;
+  } const groups[] = {{patch::EntryKind::Update, "updated"},
+                      {patch::EntryKind::CreateIfMissing, "created if missing"},
+                      {patch::EntryKind::Delete, "deleted"}};
+  out << "files:\n";
+  for (const Group& g : groups) {
+    size_t count = 0;
+    uint64_t bytes = 0;
+    for (const auto& e : chain.entries) {
+      if (e.header.kind != g.kind) continue;
+      ++count;
+      bytes += e.body.end - e.header.offset;
+    }
+    if (count == 0) continue;
+    out << "  " << g.word << ": " << count << (count == 1 ? " file" : " files") << ", " << bytes << " bytes of entries\n";
+    for (const auto& e : chain.entries) {
+      if (e.header.kind != g.kind) continue;
+      const patch::EntryHeader& h = e.header;
+      std::string path = Text(h.target_name);
+      if (h.target_folder.length > 0) path = Text(h.target_folder) + "\\" + path;
+      out << "    " << path;
+      if (g.kind != patch::EntryKind::Delete) out << "  " << h.new_size << " bytes";
+      out << "  (entry " << (e.body.end - h.offset) << " bytes)\n";
+    }
+  }
+}
+
 void PrintText(std::ostream& out, const std::string& file, const Chain& chain, uint64_t file_size) {
   out << file << ": " << (chain.bare ? "bare patch data" : "patch data appended to an applier image") << " at offset "
       << chain.first_offset << ", " << (file_size - chain.first_offset) << " bytes, " << chain.entries.size()
@@ -200,6 +231,7 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out) {
     PrintJson(out, file, chain, image.size());
   } else {
     PrintText(out, file, chain, image.size());
+    PrintFiles(out, chain);
   }
   return kExitOk;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <new>
 
+#include "tools/patchtool/make_folder.h"
 #include "tools/patchtool/make_several.h"
 
 namespace patchtool {
@@ -32,6 +33,16 @@ const char8_t kUsageText[] =
     "      is not the installed one: whichever old version is installed becomes NEW, any\n"
     "      other file is left as it is. No two old files, nor an old file and NEW, may share\n"
     "      a checksum.\n"
+    "  make --old-dir OLD [--old-dir OLD2 ...] --new-dir NEW -o PATCH [--program NAME] [--format 1|2]\n"
+    "       [--dry-run]\n"
+    "      write one chain that brings a whole folder from any of the old releases to the new\n"
+    "      one: an update entry per file that changed (per old version; skipped when it is not\n"
+    "      the installed one if there are several), a create-if-missing entry for a file an\n"
+    "      old release lacks, a delete entry for a file the new release no longer has;\n"
+    "      unchanged files are left out, sub-folders named in each entry. Per file the\n"
+    "      smaller of 1.04 and 2.00 (--format 1: 1.04 only). The program NAME (in the top\n"
+    "      folder) comes first and alone keeps a backup. The chain is run in memory over each\n"
+    "      old folder and must leave the new one. --dry-run prints the plan only.\n"
     "  info FILE [--json]\n"
     "      show every entry of the patch data in FILE: bare patch data (FILE starts with \"Diff\")\n"
     "      or an applier with patch data appended (found from offset 20000 on).\n"
@@ -72,7 +83,10 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
       out << Usage();
       return kExitOk;
     }
-    if (command == "make") return NamesSeveralOldFiles(rest) ? RunMakeSeveral(rest, out) : RunMake(rest, out);
+    if (command == "make") {
+      if (NamesOldFolders(rest)) return RunMakeFolder(rest, out);
+      return NamesSeveralOldFiles(rest) ? RunMakeSeveral(rest, out) : RunMake(rest, out);
+    }
     if (command == "info") return RunInfo(rest, out);
     if (command == "verify") return RunVerify(rest, out);
     if (command == "pack") return RunPack(rest, out);
