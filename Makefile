@@ -87,8 +87,8 @@ demo: product
 	@bash demo/run-demo.sh $(abspath $(BUILD))
 
 update: product
-	@test -n "$(OLD)" -a -n "$(NEW)" || { echo "usage: make update OLD=\"old-file [old-file ...]\" NEW=new-file [PROFILE=profile.ini] [SIGN_CERT=cert.pfx [SIGN_PASS_FILE=file]] [ARCH=x64] [FORMAT=2]" >&2; exit 2; }
-	@ARCH="$(ARCH)" FORMAT="$(FORMAT)" bash scripts/make-update.sh "$(OLD)" "$(NEW)" $(abspath $(BUILD))
+	@test -n "$$OLD" -a -n "$$NEW" -o -n "$$OLD_DIR" -a -n "$$NEW_DIR" || { echo "usage: make update OLD=\"old-file [old-file ...]\" NEW=new-file | OLD_DIR=\"old-folder [old-folder ...]\" NEW_DIR=new-folder [PROFILE=profile.ini] [SIGN_CERT=cert.pfx [SIGN_PASS_FILE=file]] [ARCH=x64] [FORMAT=2]" >&2; exit 2; }
+	@ARCH="$(ARCH)" FORMAT="$(FORMAT)" bash scripts/make-update.sh "$$OLD" "$$NEW" $(abspath $(BUILD))
 
 fuzz: deps
 	@bash tests/fuzz/run-fuzzer.sh $(or $(FUZZ_SECONDS),600) $(abspath $(BUILD))/fuzz
@@ -96,6 +96,10 @@ fuzz: deps
 # Line and branch coverage of core/ and tools/ by every test that needs no Wine.
 coverage: deps
 	@bash scripts/coverage.sh $(abspath $(BUILD))/coverage $(JOBS)
+
+# The paths reach the script through the environment, so that quotes and spaces in them
+# stay as the vendor typed them.
+export OLD NEW OLD_DIR NEW_DIR
 
 # The one-line mutations of tests/mutants/mutations.tsv, each on a copy of the sources;
 # lists the survivors. MUTANTS_ARGS="--from HEAD" takes the committed sources.

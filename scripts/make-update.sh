@@ -2,8 +2,13 @@
 # make-update.sh OLD NEW BUILD_DIR: the vendor's whole job in one command. Makes the patch
 # data that rebuilds NEW from OLD, packs it onto the built applier and builds an Update.exe
 # that carries that applier as its payload. OLD may name several old versions separated by
-# spaces ("v1/Lunder19.EXE v11/Lunder19.EXE"): the patch data then holds one entry per old
-# version, each skipped when its old file is not the installed one.
+# spaces ("v1/Lunder19.EXE v11/Lunder19.EXE"; a path with spaces in quotes, or OLD naming
+# one existing file whole): the patch data then holds one entry per old version, each
+# skipped when its old file is not the installed one.
+#
+# With OLD_DIR and NEW_DIR set (and OLD and NEW empty) the update covers a whole product
+# folder: every file that changed, was added or is gone, in sub-folders too (patchtool make
+# --old-dir); OLD_DIR may name several old releases as OLD does.
 #
 #   BUILD_DIR/out/update.patch       the patch data
 #   BUILD_DIR/out/Lunder19Patch.EXE  the applier with the patch data appended (named by
@@ -35,9 +40,26 @@ die() {
   exit 1
 }
 
-[ $# -eq 3 ] || die "usage: make-update.sh OLD NEW BUILD_DIR"
-read -r -a olds <<<"$1"
-new="$2" build="$3"
+[ $# -eq 3 ] || die "usage: make-update.sh OLD NEW BUILD_DIR (or OLD_DIR=… NEW_DIR=… make-update.sh \"\" \"\" BUILD_DIR)"
+# A list of paths: one existing path taken whole, else words as the shell splits them
+# (quotes keep spaces).
+split_paths() {
+  if [ -e "$1" ]; then
+    printf '%s\n' "$1"
+  else
+    python3 -c 'import shlex, sys; print("\n".join(shlex.split(sys.argv[1])))' "$1" || die "cannot split the list of paths: $1"
+  fi
+}
+folders=0
+if [ -z "$1" ] && [ -z "$2" ] && [ -n "${OLD_DIR:-}" ] && [ -n "${NEW_DIR:-}" ]; then
+  folders=1
+  mapfile -t olds < <(split_paths "$OLD_DIR")
+  new="$NEW_DIR"
+else
+  mapfile -t olds < <(split_paths "$1")
+  new="$2"
+fi
+build="$3"
 [ ${#olds[@]} -gt 0 ] || die "no old file given"
 old="${olds[0]}"
 repo="$(cd "$(dirname "$0")/.." && pwd)"
@@ -50,10 +72,17 @@ case "${ARCH:-}" in
   *) die "ARCH must be x64 or unset (32-bit, the product), not \"$ARCH\"" ;;
 esac
 
-for each_old in "${olds[@]}"; do
-  [ -f "$each_old" ] || die "the old file $each_old does not exist or is not a file"
-done
-[ -f "$new" ] || die "the new file $new does not exist or is not a file"
+if [ "$folders" = 1 ]; then
+  for each_old in "${olds[@]}"; do
+    [ -d "$each_old" ] || die "the old folder $each_old does not exist or is not a folder"
+  done
+  [ -d "$new" ] || die "the new folder $new does not exist or is not a folder"
+else
+  for each_old in "${olds[@]}"; do
+    [ -f "$each_old" ] || die "the old file $each_old does not exist or is not a file"
+  done
+  [ -f "$new" ] || die "the new file $new does not exist or is not a file"
+fi
 [ -x "$patchtool" ] || die "$patchtool is missing: run 'make build' first"
 [ -f "$applier" ] || die "$applier is missing: run 'make build' first"
 [ -x "$profilegen" ] || die "$profilegen is missing: run 'make build' first"
@@ -71,25 +100,34 @@ description="${DESCRIPTION:-$("$profilegen" "$profile" --get PatchDescription)}"
 # The format holds sizes and offsets in 32 bits, and the applier reads each file whole with
 # one 32-bit read; a payload of 2 GiB or more cannot be a resource of a 32-bit program.
 four_gib=$((1 << 32))
-for each_old in "${olds[@]}"; do
-  old_size=$(stat -L -c %s "$each_old")
-  [ "$old_size" -lt "$four_gib" ] || die "the old file is $old_size bytes: the patch format takes files below 4 GiB (4294967296 bytes): $each_old"
-done
-new_size=$(stat -L -c %s "$new")
-[ "$new_size" -lt "$four_gib" ] || die "the new file is $new_size bytes: the patch format takes files below 4 GiB (4294967296 bytes)"
+if [ "$folders" = 0 ]; then
+  for each_old in "${olds[@]}"; do
+    old_size=$(stat -L -c %s "$each_old")
+    [ "$old_size" -lt "$four_gib" ] || die "the old file is $old_size bytes: the patch format takes files below 4 GiB (4294967296 bytes): $each_old"
+  done
+  new_size=$(stat -L -c %s "$new")
+  [ "$new_size" -lt "$four_gib" ] || die "the new file is $new_size bytes: the patch format takes files below 4 GiB (4294967296 bytes)"
+fi
 
 mkdir -p "$out"
 patch="$out/update.patch"
 payload="$out/$("$profilegen" "$profile" --get PatchExeName)"
-if [ ${#olds[@]} -eq 1 ]; then
+if [ "$folders" = 1 ]; then
+  # Names, descriptions and stamps come from the files themselves; the program comes first.
+  make_args=(make)
+  for each_old in "${olds[@]}"; do make_args+=(--old-dir "$each_old"); done
+  make_args+=(--new-dir "$new" -o "$patch" --program "$("$profilegen" "$profile" --get TargetExeName)")
+elif [ ${#olds[@]} -eq 1 ]; then
   make_args=(make "$old" "$new")
 else
   make_args=(make)
   for each_old in "${olds[@]}"; do make_args+=(--old "$each_old"); done
   make_args+=("$new")
 fi
-make_args+=(-o "$patch" --name "$target_name" --description "$description")
-[ -n "${STAMP:-}" ] && make_args+=(--stamp "$STAMP")
+if [ "$folders" = 0 ]; then
+  make_args+=(-o "$patch" --name "$target_name" --description "$description")
+  [ -n "${STAMP:-}" ] && make_args+=(--stamp "$STAMP")
+fi
 [ -n "${FORMAT:-}" ] && make_args+=(--format "$FORMAT")
 
 echo "make-update: patch data for ${olds[*]} -> $new"
@@ -97,10 +135,13 @@ echo "make-update: patch data for ${olds[*]} -> $new"
 "$patchtool" pack "$applier" "$patch" -o "$payload" || die "patchtool pack failed"
 payload_size=$(stat -c %s "$payload")
 [ "$payload_size" -lt $((1 << 31)) ] || die "the packed applier is $payload_size bytes: too large to be carried by Update.exe (below 2 GiB)"
-# The payload must rebuild NEW from OLD before anything is shipped.
-for each_old in "${olds[@]}"; do
-  "$patchtool" verify "$payload" "$each_old" >/dev/null || die "the packed applier does not rebuild the new file from $each_old"
-done
+# The payload must rebuild NEW from OLD before anything is shipped (a folder's chain was run
+# over each old folder by patchtool make itself).
+if [ "$folders" = 0 ]; then
+  for each_old in "${olds[@]}"; do
+    "$patchtool" verify "$payload" "$each_old" >/dev/null || die "the packed applier does not rebuild the new file from $each_old"
+  done
+fi
 
 echo "make-update: building Update.exe with this payload (in $tree)"
 cmake -S "$repo" -B "$tree" -DCMAKE_BUILD_TYPE=MinSizeRel -DOUT_BIN="$tree/bin" \
@@ -125,12 +166,24 @@ fi
 
 echo
 for each_old in "${olds[@]}"; do
-  echo "  old file          $each_old ($(stat -L -c %s "$each_old") bytes)"
+  if [ "$folders" = 1 ]; then
+    echo "  old folder        $each_old ($(find "$each_old" -type f | wc -l) files)"
+  else
+    echo "  old file          $each_old ($(stat -L -c %s "$each_old") bytes)"
+  fi
 done
 echo "  profile           $profile"
-echo "  new file          $new ($new_size bytes)"
+if [ "$folders" = 1 ]; then
+  echo "  new folder        $new ($(find "$new" -type f | wc -l) files)"
+else
+  echo "  new file          $new ($new_size bytes)"
+fi
 echo "  patch data        $patch ($(stat -c %s "$patch") bytes)"
 echo "  packed applier    $payload ($payload_size bytes)"
 echo "  Update.exe        $out/Update.exe ($(stat -c %s "$out/Update.exe") bytes, sha256 $(sha256sum "$out/Update.exe" | cut -c1-16)…)"
-"$patchtool" info "$payload" | grep -E '^  (old_crc|new_crc|old_size|new_size|stamp|target_name|description) ' | sed 's/^/  /'
+if [ "$folders" = 1 ]; then
+  "$patchtool" info "$payload" | sed -n '/^files:/,$p' | sed 's/^/  /'
+else
+  "$patchtool" info "$payload" | grep -E '^  (old_crc|new_crc|old_size|new_size|stamp|target_name|description) ' | sed 's/^/  /'
+fi
 echo "make-update: done: $out/Update.exe"
