@@ -14,7 +14,7 @@ MINGW_DEPS ?= $(or $(XDG_CACHE_HOME),$(HOME)/.cache)/lunder-deps
 ASAN   := $(BUILD)/asan
 
 .PHONY: deps build native product windows windows32 windows64 wintool32 wintool64 asan test bench bench-producer \
-  bench-applier demo update fuzz coverage mutants clean
+  bench-applier bench-folder demo update fuzz coverage mutants clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -77,6 +77,10 @@ bench: native
 # Our patches beside bsdiff, zstd and xdelta3 on real program releases (fetched into ~/.cache).
 bench-producer: native
 	@bash scripts/bench-producer.sh $(abspath $(BUILD))
+
+# Whole-folder updates: the demo folder and a made-up folder of 1000 files (FILES=…).
+bench-folder: product
+	@bash bench/folder_bench.sh $(abspath $(BUILD))
 
 # The Windows applier under Wine on a real program pair, both formats, to its final box.
 bench-applier: product
