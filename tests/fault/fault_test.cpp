@@ -151,10 +151,12 @@ class Transaction : public ::testing::Test {
 };
 
 TEST_F(Transaction, EveryFailingOperationLeavesTheOldSetOrTheNewSet) {
+  for (const bool old_family : {false, true}) {
   int failures = 0, old_sets = 0;
   for (int n = 1;; ++n) {
-    SCOPED_TRACE("failing operation " + std::to_string(n));
+    SCOPED_TRACE(std::string(old_family ? "9x" : "NT") + ", failing operation " + std::to_string(n));
     patch::MemoryPlatform pf;
+    pf.old_family = old_family;
     Install(pf);
     pf.fail_at = n;
     patch::RunApplier(pf);
@@ -190,6 +192,7 @@ TEST_F(Transaction, EveryFailingOperationLeavesTheOldSetOrTheNewSet) {
   }
   EXPECT_GE(failures, 50);
   EXPECT_GE(old_sets, 30);
+  }
 }
 
 // Every byte of the chain changed, one at a time (two ways). The wizard's seal refuses each

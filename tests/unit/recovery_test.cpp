@@ -136,6 +136,21 @@ TEST(Recovery, ARecordThePatchDataDoesNotVouchForIsNeverActedOn) {
   }
 }
 
+TEST(Recovery, ADamagedNewFileIsNeverPutInPlace) {
+  const Chain c;
+  patch::MemoryPlatform pf;
+  pf.AddFile(kDir + "Lunder19.exe", c.old_file);
+  Bytes damaged = c.new_file;
+  damaged[7] ^= 1;
+  pf.AddFile(kDir + "UPDATE.TMP", damaged);
+  patch::TxItems items;
+  AddItem(items, c, kDir + "Lunder19.exe");
+  ASSERT_TRUE(patch::WriteRecord(pf, kDir.c_str(), kWindows, patch::HeadOfChain(c.View(), c.first), items));
+  EXPECT_EQ(c.Recover(pf), RecoveryOutcome::RolledBack);
+  EXPECT_EQ(pf.File(kDir + "Lunder19.exe")->data, c.old_file);
+  EXPECT_EQ(pf.FilePaths(), std::vector<std::string>{kDir + "Lunder19.exe"});  // record and work file gone
+}
+
 TEST(Recovery, TheOrderOfOldCutOffBetweenItsRenames) {
   const Chain c;
   const Bytes other = Pattern(100, 9);

@@ -138,7 +138,7 @@ TEST_P(TargetNamedLikeAWorkFile, IsRefusedAndLeftUntouched) {
   EXPECT_EQ(pf.boxes, Boxes({Box(target, msg::kRenameFailed, BoxOwner::Dialog, 0x30)}));
   EXPECT_EQ(Data(target), old_file);
 }
-INSTANTIATE_TEST_SUITE_P(Run, TargetNamedLikeAWorkFile, ::testing::Values("data.OLD", "data.old", "update.tmp"));
+INSTANTIATE_TEST_SUITE_P(Run, TargetNamedLikeAWorkFile, ::testing::Values("data.OLD", "data.old", "update.tmp", "UPDATE10.BAK"));
 
 TEST_F(Run, NoBackupEntryUpdatesAFileNamedLikeABackup) {
   // No backup is made, so nothing can take the target for one.
