@@ -91,7 +91,7 @@ demo: product
 	@bash demo/run-demo.sh $(abspath $(BUILD))
 
 update: product
-	@test -n "$$OLD" -a -n "$$NEW" -o -n "$$OLD_DIR" -a -n "$$NEW_DIR" || { echo "usage: make update OLD=\"old-file [old-file ...]\" NEW=new-file | OLD_DIR=\"old-folder [old-folder ...]\" NEW_DIR=new-folder [PROFILE=profile.ini] [SIGN_CERT=cert.pfx [SIGN_PASS_FILE=file]] [ARCH=x64] [FORMAT=2]" >&2; exit 2; }
+	@test -n "$$OLD" -a -n "$$NEW" -o -n "$$OLD_DIR" -a -n "$$NEW_DIR" || { echo "usage: make update OLD=\"old-file [old-file ...]\" NEW=new-file | OLD_DIR=\"old-folder [old-folder ...]\" NEW_DIR=new-folder [PROFILE=profile.ini] [SIGN_CERT=cert.pfx [SIGN_PASS_FILE=file]] [ARCH=x64] [FORMAT=2|3]" >&2; exit 2; }
 	@ARCH="$(ARCH)" FORMAT="$(FORMAT)" bash scripts/make-update.sh "$$OLD" "$$NEW" $(abspath $(BUILD))
 
 fuzz: deps

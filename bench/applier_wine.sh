@@ -39,6 +39,7 @@ for round in 1 2 3; do
   run "1 KB file" "$w/small.old" "$w/small.new" 1
   run "esbuild 0.15.17 -> 0.15.18" "$files/esbuild-0.15.17.exe" "$files/esbuild-0.15.18.exe" 1
   run "esbuild 0.15.17 -> 0.15.18" "$files/esbuild-0.15.17.exe" "$files/esbuild-0.15.18.exe" 2
+  run "esbuild 0.15.17 -> 0.15.18" "$files/esbuild-0.15.17.exe" "$files/esbuild-0.15.18.exe" 3
 done
 printf '%-34s %-7s %9s %8s\n' pair format patch-B final-s
 printf '%s\n' "${rows[@]}"

@@ -2,6 +2,8 @@
 # Patch sizes, encode and apply times and peak memory of our producer beside bsdiff,
 # zstd --patch-from and xdelta3, on consecutive releases of real 32-bit Windows programs,
 # all in one run on this machine. Usage: bench-producer.sh BUILD_DIR
+# (HDiffPatch would be a fourth tool beside them, but Debian has neither a package nor a
+# source package of it.)
 # The corpus comes from scripts/corpus.sh (fetched into a cache, pinned by sha256).
 set -euo pipefail
 
@@ -72,6 +74,8 @@ ours() {  # format label extra-args...
   timed "$bin/patchtool" make "$o" "$n" -o "$work/p.$format" --name target.bin --stamp "2020-01-01 00:00:00" "$@"
   local enc=$secs mem=$peak_mb records
   records=$(sed -n 's/.* records (\([0-9]*\) copy, \([0-9]*\) literal), \([0-9]*\) literal bytes.*/\1 \2 \3/p' "$work/out")
+  # --format 3 keeps 2.00 where 3.00 is not smaller: the row says which it kept.
+  if grep -q "bytes, format 2.00 (" "$work/out"; then records=kept-2.00; fi
   best_of 3 apply_once "$format"
   rows+=("$tool $(stat -c %s "$work/p.$format") $enc $mem $secs $(same "$work/dir/target.bin" "$n") ${records// /,}")
 }
@@ -84,6 +88,7 @@ for pair in "${pairs[@]}"; do
   rows=()
   ours 1 ours-1.04
   ours 2 ours-2.00 --format 2
+  ours 3 ours-3.00 --format 3
 
   timed bsdiff "$o" "$n" "$work/p.bsdiff"
   enc=$secs mem=$peak_mb
@@ -110,10 +115,13 @@ for pair in "${pairs[@]}"; do
   min_secs=$secs min_mb=$peak_mb
 
   best=$(printf '%s\n' "${rows[@]}" | awk '$1=="bsdiff"||$1=="zstd-19"{print $2}' | sort -n | head -1)
+  old_mb=$(awk -v s="$(stat -c %s "$o")" 'BEGIN{printf "%.3f", s / 1048576}')
   for row in "${rows[@]}"; do
     read -r tool bytes enc mem app ok records <<<"$row"
     note=""
-    if [ "$records" != "-" ] && [ -n "$records" ]; then
+    if [ "$records" = kept-2.00 ]; then
+      note="kept 2.00"
+    elif [ "$records" != "-" ] && [ -n "$records" ]; then
       IFS=, read -r copies literals literal_bytes <<<"$records"
       record_bytes=$((6 * copies + 2 * literals + literal_bytes))
       note=$(awk -v r="$record_bytes" -v m="$minimum" 'BEGIN{printf "records %d = %.4fx the minimum %d", r, r/m, m}')
@@ -122,6 +130,11 @@ for pair in "${pairs[@]}"; do
     if [ "${tool%-*}" = ours ]; then
       note=$(awk -v a="$app" -v c="$copy_secs" -v n="$note" 'BEGIN{printf "apply %.1fx a copy%s%s", a/c, (n=="" ? "" : "; "), n}')
     fi
+    if [ "$tool" = ours-3.00 ]; then
+      note=$(awk -v b="$bytes" -v e="$enc" -v m="$mem" -v a="$app" -v r="$ref2" -v n="$note" -v o="$old_mb" 'BEGIN{
+        split(r, t, ","); printf "%s; vs 2.00: bytes %.3fx, encode %.2fx, apply %.2fx; peak %.1fx OLD", n, b/t[1], e/t[2], a/t[4], m/o}')
+    fi
+    if [ "$tool" = ours-2.00 ]; then ref2="$bytes,$enc,$mem,$app"; fi
     printf '%-40s %-10s %11s %8s %8s %8s %8s %7s %s\n' "$label" "$tool" "$bytes" "$ratio" "$enc" "$mem" "$app" "$ok" "$note"
   done
   printf '%-40s %-10s %11s %8s %8s %8s %8s %7s %s\n' "$label" minimum "$minimum" - "$min_secs" "$min_mb" - - "exact least record bytes of the copy/literal format"

@@ -28,7 +28,8 @@
 # (BUILD_DIR/update-win32), so the build's own Update.exe keeps the demo payload.
 #
 # FORMAT=2 writes the patch in entry format 2.00 (compressed streams, docs/format-2.md), several
-# times smaller for program files; the default is 1.04.
+# times smaller for program files; FORMAT=3 writes 3.00 (docs/format-3.md) where both files
+# are PE programs and it is smaller, else 2.00; the default is 1.04.
 #
 # ARCH=x64 makes the same update from the x86_64 twins (BUILD_DIR/bin/x64/applier.exe) in a
 # tree of its own (BUILD_DIR/update-win64), into BUILD_DIR/out/x64/. The product is the

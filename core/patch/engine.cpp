@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/patch/format2.h"
+#include "core/patch/format3.h"
 
 namespace patch {
 
@@ -60,12 +60,13 @@ ApplyOutcome RebuildBody(Image image, const EntryHeader& header, const BodySumma
                          std::span<const uint8_t> old_contents, HeapBlock* out) {
   if (walked.shape == BodyShape::Streams) {
     Body2Layout layout;
-    if (ReadBody2Layout(image, header.body_offset, header.new_size, &layout) != Body2Outcome::Ok ||
+    if (ReadBody2Layout(image, header.body_offset, header.new_size, &layout, header.format_version) !=
+            Body2Outcome::Ok ||
         !Body2CanProduce(layout, header.new_size, old_contents.size())) {
       return ApplyOutcome::Broken;
     }
     if (!out->Allocate(walked.total_length)) return ApplyOutcome::NoMemory;
-    switch (DecodeBody2(image, header, old_contents, out->data())) {
+    switch (DecodeStreamsBody(image, header, old_contents, out->data())) {
       case Body2Outcome::Ok: return ApplyOutcome::Complete;
       case Body2Outcome::NoMemory: return ApplyOutcome::NoMemory;
       default: return ApplyOutcome::Broken;

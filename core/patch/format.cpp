@@ -160,10 +160,11 @@ BodyOutcome WalkBody(Image image, const EntryHeader& header, const uint32_t* old
     *summary = s;
     return BodyOutcome::Ok;
   }
-  if (header.format_version == kStreamsFormatVersion) {
+  if (HasStreamsBody(header.format_version)) {
     s.shape = BodyShape::Streams;
     Body2Layout layout;
-    if (ReadBody2Layout(image, header.body_offset, header.new_size, &layout) != Body2Outcome::Ok) {
+    if (ReadBody2Layout(image, header.body_offset, header.new_size, &layout, header.format_version) !=
+        Body2Outcome::Ok) {
       s.failed_record = header.body_offset;
       *summary = s;
       return BodyOutcome::StreamsBroken;

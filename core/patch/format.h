@@ -15,11 +15,15 @@ using Image = std::span<const uint8_t>;
 constexpr uint32_t SEARCH_START = 20000;  // the applier's own code lies before this offset
 constexpr unsigned MAX_FORMAT_VERSION = 104;  // of the record-stream format
 constexpr unsigned kStreamsFormatVersion = 200;  // the compressed-streams body
+constexpr unsigned kProgramFormatVersion = 300;  // compressed streams with the program's references predicted
 
-// Versions up to 104 carry a record stream, 200 compressed streams; anything else is
-// from a later applier.
+// Versions up to 104 carry a record stream, 200 compressed streams, 300 compressed streams
+// that know programs; anything else is from a later applier.
 constexpr bool IsSupportedVersion(unsigned version) {
-  return version <= MAX_FORMAT_VERSION || version == kStreamsFormatVersion;
+  return version <= MAX_FORMAT_VERSION || version == kStreamsFormatVersion || version == kProgramFormatVersion;
+}
+constexpr bool HasStreamsBody(unsigned version) {
+  return version == kStreamsFormatVersion || version == kProgramFormatVersion;
 }
 constexpr uint32_t kHeaderFixedSize = 31;  // magic .. stamp_second
 constexpr uint16_t kTouchMarker = 0x8000;

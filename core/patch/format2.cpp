@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/patch/heap_block.h"
+#include "core/patch/pe_image.h"
 
 namespace patch {
 namespace {
@@ -15,39 +16,6 @@ uint32_t Read32(const uint8_t* p) {
 void Write32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
-
-// Reads numbers of at most 32 bits from one decoded stream: 7-bit groups, the most
-// significant first, the high bit set on every byte but the last (so the first byte of
-// a number, which deflate sees most varied, comes first and small numbers stay one byte).
-class Cursor {
- public:
-  Cursor(const uint8_t* data, uint64_t size) : p_(data), end_(data + size) {}
-  bool Varint(uint32_t* value) {
-    uint32_t v = 0;
-    for (int i = 0; i < 5; ++i) {
-      if (p_ == end_) return false;
-      const uint8_t b = *p_++;
-      if (v > (0xFFFFFFFFu >> 7)) return false;  // more than 32 bits
-      v = (v << 7) | (b & 0x7Fu);
-      if ((b & 0x80) == 0) {
-        *value = v;
-        return true;
-      }
-    }
-    return false;
-  }
-  const uint8_t* Take(uint32_t n) {
-    if (static_cast<uint64_t>(end_ - p_) < n) return nullptr;
-    const uint8_t* at = p_;
-    p_ += n;
-    return at;
-  }
-  bool AtEnd() const { return p_ == end_; }
-
- private:
-  const uint8_t* p_;
-  const uint8_t* end_;
-};
 
 // Largest raw size a valid body can give each stream, from new_size: a control record
 // produces at least one byte in at most 15 bytes, a change covers at least one copied
@@ -82,9 +50,9 @@ bool Inflate(const uint8_t* packed, uint32_t packed_size, uint8_t* out, uint32_t
 // the changes stream its count of taken values and the values themselves.
 class Differences {
  public:
-  Differences(Cursor gaps, Cursor changes) : gaps_(gaps), changes_(changes) {}
+  Differences(StreamCursor gaps, StreamCursor changes) : gaps_(gaps), changes_(changes) {}
 
-  // out[i] = from[i] + difference, for `n` bytes.
+  // out[i] = from[i] + difference, for `n` bytes; a null `from` reads zeros.
   Body2Outcome Apply(const uint8_t* from, uint8_t* out, uint32_t n) {
     while (n > 0) {
       if (zeros_ == 0 && takes_ == 0) {
@@ -97,28 +65,33 @@ class Differences {
       }
       if (zeros_ > 0) {
         const uint32_t k = zeros_ < n ? zeros_ : n;
-        std::memcpy(out, from, k);
-        zeros_ -= k, n -= k, out += k, from += k;
+        if (from != nullptr) std::memcpy(out, from, k), from += k;
+        else std::memset(out, 0, k);
+        zeros_ -= k, n -= k, out += k;
         continue;
       }
       const uint32_t k = takes_ < n ? takes_ : n;
       const uint8_t* add = changes_.Take(k);
       if (add == nullptr) return Body2Outcome::DifferencesRunOut;
-      for (uint32_t i = 0; i < k; ++i) out[i] = static_cast<uint8_t>(from[i] + add[i]);
-      takes_ -= k, n -= k, out += k, from += k;
+      if (from != nullptr) {
+        for (uint32_t i = 0; i < k; ++i) out[i] = static_cast<uint8_t>(from[i] + add[i]);
+        from += k;
+      } else {
+        std::memcpy(out, add, k);
+      }
+      takes_ -= k, n -= k, out += k;
     }
     return Body2Outcome::Ok;
   }
   bool Exhausted() const { return zeros_ == 0 && takes_ == 0 && gaps_.AtEnd() && changes_.AtEnd(); }
 
  private:
-  Cursor gaps_, changes_;
+  StreamCursor gaps_, changes_;
   uint32_t zeros_ = 0, takes_ = 0, previous_takes_ = 0;
 };
 
-Body2Outcome RunControls(const EntryHeader& header, std::span<const uint8_t> old, Cursor control,
-                         Differences& diff, Cursor fresh, uint8_t* out) {
-  const uint32_t new_size = header.new_size;
+Body2Outcome RunControls(uint32_t new_size, std::span<const uint8_t> old, StreamCursor control, Differences& diff,
+                         StreamCursor fresh, uint8_t* out, StreamsRun& run) {
   uint32_t pos = 0;
   uint32_t copy_end = 0;
   while (pos < new_size) {
@@ -130,9 +103,13 @@ Body2Outcome RunControls(const EntryHeader& header, std::span<const uint8_t> old
       if (!control.Varint(&zigzag)) return Body2Outcome::ControlBroken;
       const uint32_t delta = (zigzag >> 1) ^ (0u - (zigzag & 1));
       const uint32_t from = copy_end + delta;  // modulo 2^32
-      if (uint64_t{from} + n > old.size()) return Body2Outcome::CopyOutsideOld;
-      const Body2Outcome applied = diff.Apply(old.data() + from, out + pos, n);
+      const bool inside = uint64_t{from} + n <= old.size();
+      if (!inside && (!run.beyond_old || from < old.size() || uint64_t{from} + n > (uint64_t{1} << 32))) {
+        return Body2Outcome::CopyOutsideOld;
+      }
+      const Body2Outcome applied = diff.Apply(inside ? old.data() + from : nullptr, out + pos, n);
       if (applied != Body2Outcome::Ok) return applied;
+      if (run.copies != nullptr) run.copies[run.copy_count++] = {from, pos, n};
       pos += n;
       copy_end = from + n;
     }
@@ -146,7 +123,11 @@ Body2Outcome RunControls(const EntryHeader& header, std::span<const uint8_t> old
       pos += m;
     }
   }
-  if (!control.AtEnd() || !diff.Exhausted() || !fresh.AtEnd()) return Body2Outcome::TrailingData;
+  if (!diff.Exhausted() || !fresh.AtEnd()) return Body2Outcome::TrailingData;
+  if (run.control_rest == nullptr) return control.AtEnd() ? Body2Outcome::Ok : Body2Outcome::TrailingData;
+  const std::span<const uint8_t> rest = control.Rest();
+  if (!run.control_rest->Allocate(rest.size())) return Body2Outcome::NoMemory;
+  if (!rest.empty()) std::memcpy(run.control_rest->data(), rest.data(), rest.size());
   return Body2Outcome::Ok;
 }
 
@@ -154,7 +135,7 @@ Body2Outcome RunControls(const EntryHeader& header, std::span<const uint8_t> old
 // way (top byte 00 or FF) are converted, and the result is kept in that same range, so
 // the decoder can tell converted values by the same test.
 template <bool kEncode>
-void X86Branches(uint8_t* data, uint64_t size) {
+void X86Branches(uint8_t* data, uint64_t size, uint64_t base) {
   if (size < 5) return;
   for (uint64_t i = 0; i + 5 <= size;) {
     if ((data[i] & 0xFE) != 0xE8) {
@@ -163,7 +144,7 @@ void X86Branches(uint8_t* data, uint64_t size) {
     }
     const uint8_t top = data[i + 4];
     if (top == 0x00 || top == 0xFF) {
-      const uint32_t here = static_cast<uint32_t>(i + 5);
+      const uint32_t here = static_cast<uint32_t>(base + i + 5);
       uint32_t v = Read32(data + i + 1);
       v = kEncode ? v + here : v - here;
       v = (v & 0x01000000u) ? (v | 0xFF000000u) : (v & 0x00FFFFFFu);  // sign-extend bit 24
@@ -175,15 +156,18 @@ void X86Branches(uint8_t* data, uint64_t size) {
 
 }  // namespace
 
-void X86BranchesEncode(uint8_t* data, uint64_t size) { X86Branches<true>(data, size); }
-void X86BranchesDecode(uint8_t* data, uint64_t size) { X86Branches<false>(data, size); }
+void X86BranchesEncode(uint8_t* data, uint64_t size, uint64_t base) { X86Branches<true>(data, size, base); }
+void X86BranchesDecode(uint8_t* data, uint64_t size, uint64_t base) { X86Branches<false>(data, size, base); }
 
-Body2Outcome ReadBody2Layout(Image image, uint32_t body_offset, uint32_t new_size, Body2Layout* layout) {
+Body2Outcome ReadBody2Layout(Image image, uint32_t body_offset, uint32_t new_size, Body2Layout* layout,
+                             uint32_t format_version) {
   if (uint64_t{body_offset} + kBody2HeadSize > image.size()) return Body2Outcome::Truncated;
   const uint8_t* head = image.data() + body_offset;
   Body2Layout l;
   l.transform = head[0];
-  if (l.transform != kTransformNone && l.transform != kTransformX86Branches) return Body2Outcome::UnknownTransform;
+  // 2.00: a transform (1 or 2); 3.00: what it models (1 to 15).
+  const uint8_t highest = format_version == kStreamsFormatVersion ? kTransformX86Branches : kModelHighest;
+  if (l.transform == 0 || l.transform > highest) return Body2Outcome::UnknownTransform;
   uint64_t pos = uint64_t{body_offset} + kBody2HeadSize;
   for (int s = 0; s < kStreamCount; ++s) {
     PackedStream& p = l.streams[s];
@@ -207,13 +191,8 @@ bool Body2CanProduce(const Body2Layout& layout, uint32_t new_size, uint64_t old_
   return new_size <= layout.streams[kStreamNew].raw_size + copies * old_size;
 }
 
-Body2Outcome DecodeBody2(Image image, const EntryHeader& header, std::span<const uint8_t> old_contents,
-                         uint8_t* out) {
-  Body2Layout layout;
-  const Body2Outcome read = ReadBody2Layout(image, header.body_offset, header.new_size, &layout);
-  if (read != Body2Outcome::Ok) return read;
-  if (!Body2CanProduce(layout, header.new_size, old_contents.size())) return Body2Outcome::BadSizes;
-
+Body2Outcome RunStreams(Image image, const Body2Layout& layout, uint32_t new_size, std::span<const uint8_t> old,
+                        uint8_t* out, StreamsRun* run) {
   HeapBlock raw[kStreamCount];
   for (int s = 0; s < kStreamCount; ++s) {
     const PackedStream& p = layout.streams[s];
@@ -223,7 +202,20 @@ Body2Outcome DecodeBody2(Image image, const EntryHeader& header, std::span<const
       return Body2Outcome::StreamCorrupt;
     }
   }
-  auto cursor = [&](int s) { return Cursor(raw[s].data(), layout.streams[s].raw_size); };
+  auto cursor = [&](int s) { return StreamCursor(raw[s].data(), layout.streams[s].raw_size); };
+  Differences diff(cursor(kStreamGaps), cursor(kStreamChanges));
+  StreamsRun plain;
+  StreamsRun& asked = run != nullptr ? *run : plain;
+  asked.copy_count = 0;
+  return RunControls(new_size, old, cursor(kStreamControl), diff, cursor(kStreamNew), out, asked);
+}
+
+Body2Outcome DecodeBody2(Image image, const EntryHeader& header, std::span<const uint8_t> old_contents,
+                         uint8_t* out) {
+  Body2Layout layout;
+  const Body2Outcome read = ReadBody2Layout(image, header.body_offset, header.new_size, &layout);
+  if (read != Body2Outcome::Ok) return read;
+  if (!Body2CanProduce(layout, header.new_size, old_contents.size())) return Body2Outcome::BadSizes;
 
   // Copies read the old contents as the transform saw them.
   std::span<const uint8_t> old = old_contents;
@@ -234,9 +226,7 @@ Body2Outcome DecodeBody2(Image image, const EntryHeader& header, std::span<const
     X86BranchesEncode(transformed.data(), transformed.size());
     old = std::span<const uint8_t>(transformed.data(), old_contents.size());
   }
-
-  Differences diff(cursor(kStreamGaps), cursor(kStreamChanges));
-  const Body2Outcome ran = RunControls(header, old, cursor(kStreamControl), diff, cursor(kStreamNew), out);
+  const Body2Outcome ran = RunStreams(image, layout, header.new_size, old, out);
   if (ran != Body2Outcome::Ok) return ran;
   if (layout.transform == kTransformX86Branches) X86BranchesDecode(out, header.new_size);
   return Body2Outcome::Ok;

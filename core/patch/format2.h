@@ -9,6 +9,7 @@
 #include <span>
 
 #include "core/patch/format.h"
+#include "core/patch/heap_block.h"
 
 namespace patch {
 
@@ -51,13 +52,77 @@ enum class Body2Outcome : uint8_t {
   NoMemory,
 };
 
-// Reads the head at `body_offset` and checks the sizes; inflates nothing.
-Body2Outcome ReadBody2Layout(Image image, uint32_t body_offset, uint32_t new_size, Body2Layout* layout);
+// Reads the head at `body_offset` and checks the sizes; inflates nothing. The program-aware
+// body (3.00) has the same head; `format_version` says which leading bytes are valid.
+Body2Outcome ReadBody2Layout(Image image, uint32_t body_offset, uint32_t new_size, Body2Layout* layout,
+                             uint32_t format_version = kStreamsFormatVersion);
 
 // Whether the body could produce new_size bytes at all from `old_size` old bytes: each copy
 // record takes at least 3 control bytes and copies at most the whole old contents. Checked
 // before the output is allocated, so a small body cannot claim gigabytes.
 bool Body2CanProduce(const Body2Layout& layout, uint32_t new_size, uint64_t old_size);
+
+// Reads numbers of at most 32 bits from one decoded stream: 7-bit groups, the most
+// significant first, the high bit set on every byte but the last (so the first byte of
+// a number, which deflate sees most varied, comes first and small numbers stay one byte).
+class StreamCursor {
+ public:
+  StreamCursor(const uint8_t* data, uint64_t size) : p_(data), end_(data + size) {}
+  bool Varint(uint32_t* value) {
+    uint32_t v = 0;
+    for (int i = 0; i < 5; ++i) {
+      if (p_ == end_) return false;
+      const uint8_t b = *p_++;
+      if (v > (0xFFFFFFFFu >> 7)) return false;  // more than 32 bits
+      v = (v << 7) | (b & 0x7Fu);
+      if ((b & 0x80) == 0) {
+        *value = v;
+        return true;
+      }
+    }
+    return false;
+  }
+  const uint8_t* Take(uint32_t n) {
+    if (static_cast<uint64_t>(end_ - p_) < n) return nullptr;
+    const uint8_t* at = p_;
+    p_ += n;
+    return at;
+  }
+  bool AtEnd() const { return p_ == end_; }
+  std::span<const uint8_t> Rest() const { return {p_, static_cast<size_t>(end_ - p_)}; }
+
+ private:
+  const uint8_t* p_;
+  const uint8_t* end_;
+};
+
+// One copy record of a streams body: `length` bytes of the output from `to` on come from
+// the old contents (as the body sees them) from `from` on.
+struct CopySpan {
+  uint32_t from, to, length;
+};
+// Most copies a control stream of `control_raw` bytes can give: every record takes 3 bytes
+// at least, and the last copy is run when 2 of them are read (a body cut after it is
+// refused only then).
+constexpr uint64_t MostCopies(uint32_t control_raw) { return (uint64_t{control_raw} + 1) / 3; }
+
+// What the program-aware body asks of a run of the streams besides the output.
+struct StreamsRun {
+  // Room for MostCopies: every copy record of a length above 0, in order, and their count.
+  CopySpan* copies = nullptr;
+  uint32_t copy_count = 0;
+  // A copy may also lie wholly beyond the old contents (below 2^32): it reads zeros, and
+  // the caller adds what stands there (the synthesized table).
+  bool beyond_old = false;
+  // The bytes of the control stream after the records are the caller's, copied here,
+  // instead of trailing data.
+  HeapBlock* control_rest = nullptr;
+};
+
+// Inflates the streams of a body whose head `layout` describes and runs its records over
+// `old` into `out` (new_size bytes).
+Body2Outcome RunStreams(Image image, const Body2Layout& layout, uint32_t new_size, std::span<const uint8_t> old,
+                        uint8_t* out, StreamsRun* run = nullptr);
 
 // Decodes the whole body into `out`, which holds new_size bytes. `old_contents` is empty
 // for a create-if-missing entry (any copy is then outside it).
@@ -66,7 +131,8 @@ Body2Outcome DecodeBody2(Image image, const EntryHeader& header, std::span<const
 
 // The x86 branch transform (E8 call / E9 jump: relative target <-> absolute target).
 // Applying Encode then Decode over the same bytes gives them back.
-void X86BranchesEncode(uint8_t* data, uint64_t size);
-void X86BranchesDecode(uint8_t* data, uint64_t size);
+// `base` is where data[0] stands in the file: the positions the values are counted from.
+void X86BranchesEncode(uint8_t* data, uint64_t size, uint64_t base = 0);
+void X86BranchesDecode(uint8_t* data, uint64_t size, uint64_t base = 0);
 
 }  // namespace patch

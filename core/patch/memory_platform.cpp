@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "core/patch/engine.h"
-#include "core/patch/format2.h"
+#include "core/patch/format3.h"
 #include "core/text/cp932.h"
 
 namespace patch {
@@ -459,13 +459,13 @@ bool RebuildEntryInMemory(std::span<const uint8_t> image, const EntryHeader& hea
   }
   if (summary.shape == BodyShape::Streams) {
     Body2Layout layout;
-    ReadBody2Layout(image, header.body_offset, header.new_size, &layout);  // the walk read it already
+    ReadBody2Layout(image, header.body_offset, header.new_size, &layout, header.format_version);  // the walk read it
     if (!Body2CanProduce(layout, header.new_size, old_contents.size())) {
       *error = Body2OutcomeText(Body2Outcome::BadSizes);
       return false;
     }
     out->resize(header.new_size);
-    const Body2Outcome decoded = DecodeBody2(image, header, old_contents, out->data());
+    const Body2Outcome decoded = DecodeStreamsBody(image, header, old_contents, out->data());
     if (decoded != Body2Outcome::Ok) {
       out->clear();
       *error = Body2OutcomeText(decoded);

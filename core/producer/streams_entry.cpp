@@ -1,163 +1,63 @@
 #include "core/producer/streams_entry.h"
 
-#include <libdeflate.h>
-#include <zlib.h>
-
 #include <atomic>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <system_error>
 #include <thread>
 
 #include "core/patch/format2.h"
+#include "core/producer/program_body.h"
+#include "core/producer/streams_body.h"
 #include "core/producer/suffix_array.h"
 
 namespace producer {
 namespace {
 
-// 7-bit groups, the most significant first, the high bit on all but the last byte.
-void PutVarint(std::vector<uint8_t>& out, uint32_t v) {
-  int shift = 28;
-  while (shift > 0 && (v >> shift) == 0) shift -= 7;
-  for (; shift > 0; shift -= 7) out.push_back(static_cast<uint8_t>(((v >> shift) & 0x7F) | 0x80));
-  out.push_back(static_cast<uint8_t>(v & 0x7F));
-}
-
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-struct RawStreams {
-  std::vector<uint8_t> s[patch::kStreamCount];
-};
-
-// Splits the difference bytes of all copies into changes (runs of taken values) and the
-// gaps between where consecutive changes begin.
-class DifferenceCoder {
- public:
-  explicit DifferenceCoder(RawStreams& raw) : raw_(raw) {}
-  void Add(uint8_t d) {
-    if (d == 0) {
-      ++pending_zeros_;
-      return;
-    }
-    if (pending_zeros_ > 0) {
-      if (!taken_.empty() || zeros_ > 0) EmitChange();
-      zeros_ = pending_zeros_;
-      pending_zeros_ = 0;
-    }
-    taken_.push_back(d);
-  }
-  void Finish() {
-    if (!taken_.empty() || zeros_ > 0) EmitChange();
-    if (pending_zeros_ > 0) {
-      zeros_ = pending_zeros_;
-      pending_zeros_ = 0;
-      EmitChange();
-    }
-  }
-
- private:
-  void EmitChange() {
-    const uint32_t takes = static_cast<uint32_t>(taken_.size());
-    PutVarint(raw_.s[patch::kStreamGaps], previous_takes_ + zeros_);
-    std::vector<uint8_t>& changes = raw_.s[patch::kStreamChanges];
-    PutVarint(changes, takes);
-    changes.insert(changes.end(), taken_.begin(), taken_.end());
-    previous_takes_ = takes;
-    zeros_ = 0;
-    taken_.clear();
-  }
-  RawStreams& raw_;
-  uint32_t zeros_ = 0, pending_zeros_ = 0, previous_takes_ = 0;
-  std::vector<uint8_t> taken_;
-};
-
-std::vector<uint8_t> DeflateWithZlib(std::span<const uint8_t> data) {
-  uLongf size = compressBound(static_cast<uLong>(data.size()));
-  std::vector<uint8_t> out(size);
-  if (compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), 9) != Z_OK) {
-    throw EntryError("zlib could not compress a stream");
-  }
-  out.resize(size);
-  return out;
-}
-
-std::vector<uint8_t> DeflateWithLibdeflate(std::span<const uint8_t> data) {
-  const std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> c(
-      libdeflate_alloc_compressor(12), &libdeflate_free_compressor);
-  if (!c) throw EntryError("libdeflate could not start");
-  std::vector<uint8_t> out(libdeflate_zlib_compress_bound(c.get(), data.size()));
-  const size_t n = libdeflate_zlib_compress(c.get(), data.data(), data.size(), out.data(), out.size());
-  if (n == 0) throw EntryError("libdeflate could not compress a stream");
-  out.resize(n);
-  return out;
-}
-
 bool LooksLikeX86Program(std::span<const uint8_t> data) {
   return data.size() >= 2 && data[0] == 'M' && data[1] == 'Z';
 }
 
-// The smaller of libdeflate at its highest level and zlib at level 9, both in the zlib
-// format that the applier's inflate reads.
-std::vector<uint8_t> DeflateSmallest(std::span<const uint8_t> data) {
-  std::vector<uint8_t> a = DeflateWithLibdeflate(data);
-  std::vector<uint8_t> b = DeflateWithZlib(data);
-  return a.size() <= b.size() ? a : b;
+// Rounds of matching over the programs with their references named.
+constexpr int kProgramRounds = 2;
+
+struct Candidate {
+  std::vector<uint8_t> body;
+  StreamsStats stats;
+  std::vector<ApproxBlock> blocks;
+  std::exception_ptr error;
+};
+
+// Runs work(i) for every i below `count`, on this thread and, where one can be started, a
+// second: which thread takes which i never changes what work(i) gives.
+void OnTwoThreads(size_t count, const std::function<void(size_t)>& work) {
+  std::atomic<size_t> next{0};
+  const auto take = [&] {
+    for (size_t i; (i = next++) < count;) work(i);
+  };
+  std::optional<std::jthread> helper;
+  if (count > 1 && std::thread::hardware_concurrency() > 1) {
+    try {
+      helper.emplace(take);
+    } catch (const std::system_error&) {
+      // No second thread to be had: this one does it all.
+    }
+  }
+  take();
 }
 
-// The body alone for given blocks over (already transformed) contents; `transform` is the
-// leading byte to record.
-std::vector<uint8_t> EncodeStreamsBody(std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
-                                       std::span<const ApproxBlock> blocks, uint8_t transform, StreamsStats* stats) {
-  RawStreams raw;
-  DifferenceCoder diff(raw);
-  uint64_t pos = 0;
-  uint32_t copy_end = 0;
-  for (const ApproxBlock& b : blocks) {
-    if (b.copy_length == 0 && b.new_length == 0) continue;
-    if (pos + b.copy_length + b.new_length > new_data.size() ||
-        (b.copy_length > 0 && uint64_t{b.old_offset} + b.copy_length > old_data.size())) {
-      throw EntryError("internal fault: a block reaches outside the old or new file");
-    }
-    PutVarint(raw.s[patch::kStreamControl], b.copy_length);
-    if (b.copy_length > 0) {
-      const uint32_t delta = b.old_offset - copy_end;  // modulo 2^32
-      PutVarint(raw.s[patch::kStreamControl], (delta << 1) ^ (0u - (delta >> 31)));
-      for (uint32_t i = 0; i < b.copy_length; ++i) {
-        diff.Add(static_cast<uint8_t>(new_data[pos + i] - old_data[b.old_offset + i]));
-      }
-      copy_end = b.old_offset + b.copy_length;
-      pos += b.copy_length;
-    }
-    PutVarint(raw.s[patch::kStreamControl], b.new_length);
-    raw.s[patch::kStreamNew].insert(raw.s[patch::kStreamNew].end(), new_data.begin() + pos,
-                                    new_data.begin() + pos + b.new_length);
-    pos += b.new_length;
+// The smallest candidate, the first of equal sizes, so that the choice never depends on
+// which thread ran what.
+const Candidate* Smallest(const std::vector<Candidate>& candidates) {
+  const Candidate* best = nullptr;
+  for (const Candidate& c : candidates) {
+    if (c.error) std::rethrow_exception(c.error);
+    if (best == nullptr || c.body.size() < best->body.size()) best = &c;
   }
-  if (pos != new_data.size()) throw EntryError("internal fault: the blocks do not cover the whole new file");
-  diff.Finish();
-
-  std::vector<uint8_t> body;
-  body.push_back(transform);
-  std::vector<uint8_t> packed[patch::kStreamCount];
-  for (int s = 0; s < patch::kStreamCount; ++s) {
-    if (!raw.s[s].empty()) packed[s] = DeflateSmallest(raw.s[s]);
-    Put32(body, static_cast<uint32_t>(raw.s[s].size()));
-    Put32(body, static_cast<uint32_t>(packed[s].size()));
-    if (stats) {
-      stats->raw_sizes[s] = static_cast<uint32_t>(raw.s[s].size());
-      stats->packed_sizes[s] = static_cast<uint32_t>(packed[s].size());
-    }
-  }
-  for (const auto& p : packed) body.insert(body.end(), p.begin(), p.end());
-  if (stats) {
-    stats->transform = transform;
-    stats->blocks = static_cast<uint32_t>(blocks.size());
-  }
-  return body;
+  return best;
 }
 
 }  // namespace
@@ -165,64 +65,92 @@ std::vector<uint8_t> EncodeStreamsBody(std::span<const uint8_t> old_data, std::s
 std::vector<uint8_t> MakeStreamsEntry(std::span<const uint8_t> old_data, std::span<const uint8_t> new_data,
                                       const UpdateEntryText& text, const Stamp& stamp,
                                       const StreamsOptions& options, StreamsStats* stats) {
+  // Refusals of the header come before any matching.
   std::vector<uint8_t> entry;
-  AppendUpdateHeader(entry, patch::kStreamsFormatVersion / 100, patch::kStreamsFormatVersion % 100, old_data, new_data, text, stamp);
-
-  const bool x86 = options.transform == StreamsOptions::Transform::X86Branches ||
-                   (options.transform == StreamsOptions::Transform::Auto && LooksLikeX86Program(new_data));
-  std::span<const uint8_t> old = old_data, nw = new_data;
-  std::vector<uint8_t> old_t, new_t;
-  if (x86) {
-    old_t.assign(old_data.begin(), old_data.end());
-    new_t.assign(new_data.begin(), new_data.end());
-    patch::X86BranchesEncode(old_t.data(), old_t.size());
-    patch::X86BranchesEncode(new_t.data(), new_t.size());
-    old = old_t;
-    nw = new_t;
-  }
-  const uint8_t transform = x86 ? patch::kTransformX86Branches : patch::kTransformNone;
-  const SuffixArray index(old);
+  AppendUpdateHeader(entry, patch::kStreamsFormatVersion / 100, patch::kStreamsFormatVersion % 100, old_data, new_data,
+                     text, stamp);
   const std::vector<uint32_t> margins =
       options.switch_margins.empty() ? std::vector<uint32_t>{ApproxOptions{}.switch_margin} : options.switch_margins;
-  struct Candidate {
-    std::vector<uint8_t> body;
-    StreamsStats stats;
-    std::exception_ptr error;
-  };
+  const std::unique_ptr<ProgramModel> programs =
+      options.program_body ? ModelPrograms(old_data, new_data, options.program_model) : nullptr;
+
+  // First the 2.00 bodies, one per margin.
   std::vector<Candidate> candidates(margins.size());
-  std::atomic<size_t> next{0};
-  auto work = [&] {
-    for (size_t i; (i = next++) < margins.size();) {
+  {
+    const bool x86 = options.transform == StreamsOptions::Transform::X86Branches ||
+                     (options.transform == StreamsOptions::Transform::Auto && LooksLikeX86Program(new_data));
+    std::span<const uint8_t> old = old_data, nw = new_data;
+    std::vector<uint8_t> old_t, new_t;
+    if (x86) {
+      old_t.assign(old_data.begin(), old_data.end());
+      new_t.assign(new_data.begin(), new_data.end());
+      patch::X86BranchesEncode(old_t.data(), old_t.size());
+      patch::X86BranchesEncode(new_t.data(), new_t.size());
+      old = old_t;
+      nw = new_t;
+    }
+    const uint8_t transform = x86 ? patch::kTransformX86Branches : patch::kTransformNone;
+    const SuffixArray index(old);
+    OnTwoThreads(margins.size(), [&](size_t i) {
+      Candidate& c = candidates[i];
       try {
-        const std::vector<ApproxBlock> blocks = MatchApproximately(index, nw, ApproxOptions{margins[i]});
-        Candidate& c = candidates[i];
-        c.body = EncodeStreamsBody(old, nw, blocks, transform, &c.stats);
+        const ApproxOptions approx{margins[i]};
+        c.blocks = MatchApproximately(index, nw, approx);
+        c.body = EncodeStreamsBody(old, nw, c.blocks, transform, &c.stats);
         c.stats.switch_margin = margins[i];
       } catch (...) {
-        candidates[i].error = std::current_exception();
+        c.error = std::current_exception();
       }
-    }
-  };
-  {
-    std::optional<std::jthread> helper;
-    if (margins.size() > 1 && std::thread::hardware_concurrency() > 1) {
+    });
+  }
+  const Candidate* const best_2_00 = Smallest(candidates);
+
+  // Then, for programs, copies found afresh over both files with their references named
+  // by target, carried through the copies of the best body so far (and its hints): one
+  // index per round (the first one is gone by now, and with it most of the memory), and a
+  // 3.00 body per margin. Each round's copies name the references better for the next:
+  // measured on the corpus, the second round is 2 to 3 % smaller, a third about 1 % more.
+  // (3.00 bodies over the 2.00 copies themselves were never smaller.)
+  const Candidate* best_3_00 = nullptr;
+  std::vector<Candidate> rounds[kProgramRounds];
+  for (int round = 0; programs && round < kProgramRounds; ++round) {
+    std::vector<Candidate>& fresh = rounds[round];
+    fresh.resize(margins.size());
+    const NamedPrograms named =
+        NameReferences(old_data, new_data, (best_3_00 ? best_3_00 : best_2_00)->blocks, *programs);
+    const SuffixArray index(named.old_named);
+    OnTwoThreads(margins.size(), [&](size_t i) {
+      Candidate& c = fresh[i];
       try {
-        helper.emplace(work);
-      } catch (const std::system_error&) {
-        // No second thread to be had: this one tries every margin.
+        const ApproxOptions approx{margins[i]};
+        c.blocks = MatchApproximately(index, named.new_named, approx);
+        c.body = EncodeProgramBody(old_data, new_data,
+                                   CopyRelocationsFromTable(old_data, new_data, c.blocks, *programs, approx),
+                                   *programs, &c.stats);
+        c.stats.switch_margin = margins[i];
+      } catch (...) {
+        c.error = std::current_exception();
       }
-    }
-    work();
+    });
+    const Candidate* smallest = Smallest(fresh);
+    if (best_3_00 == nullptr || smallest->body.size() < best_3_00->body.size()) best_3_00 = smallest;
   }
-  // The first of equal sizes, so that the choice never depends on which thread ran what.
-  const Candidate* best = nullptr;
-  for (const Candidate& c : candidates) {
-    if (c.error) std::rethrow_exception(c.error);
-    if (best == nullptr || c.body.size() < best->body.size()) best = &c;
+
+  // 2.00 before 3.00 at equal sizes.
+  const Candidate* best = best_2_00;
+  if (best_3_00 != nullptr && best_3_00->body.size() < best->body.size()) best = best_3_00;
+  const bool program = best != best_2_00;
+  if (program) {
+    constexpr size_t kVersionAt = 4;  // "Diff", then major and minor
+    entry[kVersionAt] = patch::kProgramFormatVersion / 100;
+    entry[kVersionAt + 1] = patch::kProgramFormatVersion % 100;
   }
+  const uint64_t header_size = entry.size();
   entry.insert(entry.end(), best->body.begin(), best->body.end());
   StreamsStats counted = best->stats;
+  counted.format_version = program ? patch::kProgramFormatVersion : patch::kStreamsFormatVersion;
   counted.entry_size = entry.size();
+  if (programs) counted.smallest_2_00 = header_size + best_2_00->body.size();
   if (stats) *stats = counted;
   return entry;
 }

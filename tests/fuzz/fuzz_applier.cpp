@@ -8,8 +8,8 @@
 //   - the run releases every block, closes every output and the dialog, and shows a
 //     final box unless the first entry opens a document.
 // Compressed streams rarely survive mutation (their checksums catch it), so the same
-// input is also read as four raw streams that are deflated here into a 2.00 body: the
-// decoder's record logic sees arbitrary data behind valid compression.
+// input is also read as four raw streams that are deflated here into a 2.00 or 3.00 body:
+// the decoder's record logic sees arbitrary data behind valid compression.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +24,7 @@
 #include "core/patch/engine.h"
 #include "core/patch/format.h"
 #include "core/patch/format2.h"
+#include "core/patch/format3.h"
 #include "core/patch/memory_platform.h"
 
 namespace {
@@ -109,12 +110,13 @@ void PutLe(std::vector<uint8_t>& b, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-// Input: new_size (2 bytes), transform (1 byte), then four streams, each a length byte
-// (taken modulo what is left) and its bytes.
+// Input: new_size (2 bytes), transform (1 byte; with its top bit, the model byte of a 3.00
+// body), then four streams, each a length byte (taken modulo what is left) and its bytes.
 void CheckRawStreams(const uint8_t* data, size_t size, const std::vector<uint8_t>& old_file) {
   if (size < 3) return;
   const uint32_t new_size = data[0] | (data[1] << 8);
-  const uint8_t transform = data[2];
+  const bool program = (data[2] & 0x80) != 0;
+  const uint8_t transform = data[2] & 0x7F;
   size_t pos = 3;
   std::vector<uint8_t> packed[patch::kStreamCount];
   std::vector<uint8_t> body{transform};
@@ -137,7 +139,7 @@ void CheckRawStreams(const uint8_t* data, size_t size, const std::vector<uint8_t
   }
   for (const auto& p : packed) body.insert(body.end(), p.begin(), p.end());
 
-  std::vector<uint8_t> image = {'D', 'i', 'f', 'f', 2, 0, 0, 0};
+  std::vector<uint8_t> image = {'D', 'i', 'f', 'f', static_cast<uint8_t>(program ? 3 : 2), 0, 0, 0};
   PutLe(image, 0, 4);
   PutLe(image, 0, 4);
   PutLe(image, static_cast<uint32_t>(old_file.size()), 4);
@@ -149,11 +151,12 @@ void CheckRawStreams(const uint8_t* data, size_t size, const std::vector<uint8_t
   patch::EntryHeader h;
   CHECK(patch::ParseEntryHeader(patch::Image(image.data(), image.size()), 0, &h) == patch::HeaderOutcome::Ok);
   std::vector<uint8_t> out(new_size);
-  const patch::Body2Outcome r = patch::DecodeBody2(patch::Image(image.data(), image.size()), h, old_file, out.data());
+  const patch::Image view(image.data(), image.size());
+  const patch::Body2Outcome r = patch::DecodeStreamsBody(view, h, old_file, out.data());
   if (r == patch::Body2Outcome::Ok) {
     // Decoding is a pure function of its inputs.
     std::vector<uint8_t> again(new_size);
-    CHECK(patch::DecodeBody2(patch::Image(image.data(), image.size()), h, old_file, again.data()) == r);
+    CHECK(patch::DecodeStreamsBody(view, h, old_file, again.data()) == r);
     CHECK(again == out);
   }
 }

@@ -196,6 +196,43 @@ case("streams", "second_entry_of_mixed_chain_broken",
      good_entry() + header(2, 0, old_crc=checksum(NEW_FILE), new_size=10) + b"\x01", "old", *BROKEN,
      "dialog")
 
+# Program-aware bodies (format 3.00): the 2.00 streams with a model byte in place of the
+# transform, and target hints after the records in the control stream (gap from the end
+# of the hint before, length, zigzag delta). The old file here is no program, so a copy
+# from beyond it (the synthesized table) has nothing to read.
+def program_entry(body, flags=0):
+    return header(3, 0, flags=flags, **crcs) + body
+
+
+def hint(gap, length, delta):
+    return varint(gap) + varint(length) + varint(((delta << 1) ^ (delta >> 31)) & 0xFFFFFFFF)
+
+
+case("header", "version_299", header(2, 99, **crcs) + GOOD_BODY, "old", "この差分データは使用できません", "Error", "none")
+case("header", "version_301", header(3, 1, **crcs) + GOOD_BODY, "old", "この差分データは使用できません", "Error", "none")
+case("program", "model_0", program_entry(good_streams(transform=0)), "old", *BROKEN, "dialog")
+case("program", "model_32", program_entry(good_streams(transform=32)), "old", *BROKEN, "dialog")
+case("program", "copy_from_beyond_old_without_a_program",
+     program_entry(good_streams(control=varint(1000) + varint(0) + varint(4) + varint(2000) + varint(2 * 2000) +
+                                varint(0), transform=31)), "old", *BROKEN, "dialog")
+case("program", "copy_across_the_end_of_old",
+     program_entry(good_streams(control=varint(1000) + varint(0) + varint(4) + varint(2000) + varint(2 * 500) +
+                                varint(0), transform=31)), "old", *BROKEN, "dialog")
+case("program", "hint_of_length_0", program_entry(good_streams(control=GOOD_CONTROL + hint(0x1000, 0, 16), transform=3)),
+     "old", *BROKEN, "dialog")
+case("program", "hint_cut", program_entry(good_streams(control=GOOD_CONTROL + hint(0x1000, 4, 16)[:-1], transform=3)),
+     "old", *BROKEN, "dialog")
+case("program", "hints_past_4_gib",
+     program_entry(good_streams(control=GOOD_CONTROL + hint(0x1000, 16, 0) + hint(0xFFFFF000, 1, 0), transform=3)),
+     "old", *BROKEN, "dialog")
+case("program", "last_copy_cut_after_its_delta",
+     program_entry(good_streams(control=varint(1) + varint(0) + varint(0) + varint(1) + varint(0) + varint(0) +
+                                varint(1) + varint(0), runs=runs((3, 0)), new=b"", transform=3)), "old", *BROKEN,
+     "dialog")
+case("program", "second_entry_after_a_good_one",
+     program_entry(good_streams(transform=3)) + header(3, 0, old_crc=checksum(NEW_FILE), new_size=10) + b"\x00",
+     "old", *BROKEN, "dialog")
+
 # Chain
 case("chain", "two_extra_bytes", good_entry() + b"Di", "old", *BROKEN, "dialog")
 case("chain", "records_after_new_size", good_entry() + literal(b"xy"), "old", *BROKEN, "dialog")

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 
 #include "core/patch/format.h"
+#include "program_release.h"
 #include "test_support.h"
 
 namespace {
@@ -182,8 +183,34 @@ TEST_F(MakeCommand, FormatTwoWritesCompressedStreamsThatInfoAndVerifyRead) {
   EXPECT_EQ(Tool({"verify", patch_path, old_path}).code, 0);
 }
 
+TEST_F(MakeCommand, FormatThreeKeepsTheSmallerAndSaysWhich) {
+  const test_support::ProgramReleases programs = test_support::MakeProgramReleases(120, 2);
+  const std::string old_program = dir / "old-program.exe", new_program = dir / "program.exe";
+  WriteFile(old_program, programs.old_file);
+  WriteFile(new_program, programs.new_file);
+  const auto made = Tool({"make", old_program, new_program, "-o", patch_path, "--format", "3", "--stamp",
+                          "2008-01-30 16:48:09"});
+  ASSERT_EQ(made.code, 0) << made.err;
+  EXPECT_NE(made.out.find("format 3.00 (smaller than 2.00: "), std::string::npos) << made.out;
+  EXPECT_NE(made.out.find("references of OLD modelled"), std::string::npos) << made.out;
+  EXPECT_EQ(Header(ReadFile(patch_path)).format_version, 300u);
+  const auto info = Tool({"info", patch_path});
+  for (const char* line : {"300 (3.00 (compressed streams, program-aware)", "models absolute references"}) {
+    EXPECT_NE(info.out.find(line), std::string::npos) << line << "\n" << info.out;
+  }
+  EXPECT_NE(Tool({"info", patch_path, "--json"}).out.find("\"model\": "), std::string::npos);
+  EXPECT_EQ(Tool({"verify", patch_path, old_program}).code, 0);
+
+  // Files that are no programs get 2.00, and the line says why.
+  const auto plain = Tool({"make", old_path, new_path, "-o", patch_path, "--format", "3.00", "--stamp",
+                           "2008-01-30 16:48:09"});
+  ASSERT_EQ(plain.code, 0) << plain.err;
+  EXPECT_NE(plain.out.find("format 2.00 (3.00 needs two PE programs of x86)"), std::string::npos) << plain.out;
+  EXPECT_EQ(Header(ReadFile(patch_path)).format_version, 200u);
+}
+
 TEST_F(MakeCommand, UnknownFormatIsAUsageError) {
-  for (const char* format : {"3", "104", "", "2.0.0"}) {
+  for (const char* format : {"4", "3.0", "104", "", "2.0.0"}) {
     const auto run = Tool({"make", old_path, new_path, "-o", patch_path, "--format", format});
     EXPECT_EQ(run.code, 2) << format;
     EXPECT_FALSE(Exists(patch_path)) << format;

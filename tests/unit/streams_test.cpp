@@ -56,6 +56,8 @@ TEST(StreamsDecode, RecordsRebuildOrRefuse) {
       {"new bytes run out", Streams().Copy(1, 0, 2).Run(1, {}).New("a"), 3, Body2Outcome::NewBytesRunOut, ""},
       {"new bytes left over", Streams().Copy(1, 0, 1).Run(1, {}).New("ab"), 2, Body2Outcome::TrailingData, ""},
       {"runs left over", Streams().Copy(1, 0, 0).Run(1, {}).Run(1, {}), 1, Body2Outcome::TrailingData, ""},
+      {"control records left over", Streams().Copy(1, 0, 0).Copy(1, 0, 0).Run(1, {}), 1, Body2Outcome::TrailingData,
+       ""},
       {"run longer than the copies", Streams().Copy(1, 0, 0).Run(2, {}), 1, Body2Outcome::TrailingData, ""},
       {"change spanning two copies", Streams().Copy(2, 0, 0).Copy(2, 4, 0).Run(1, {1, 1}).Run(1, {}), 4,
        Body2Outcome::Ok, "achh"},

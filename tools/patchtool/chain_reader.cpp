@@ -41,7 +41,8 @@ Chain ReadChain(patch::Image image, uint32_t first_offset) {
       case patch::HeaderOutcome::VersionTooHigh:
         chain.error = "entry at " + At(offset) + ": format_version " +
                       std::to_string(image[offset + 4] * 100u + image[offset + 5]) + " is not one this applier reads (up to " +
-                      std::to_string(patch::MAX_FORMAT_VERSION) + ", or " + std::to_string(patch::kStreamsFormatVersion) + ")";
+                      std::to_string(patch::MAX_FORMAT_VERSION) + ", " + std::to_string(patch::kStreamsFormatVersion) +
+                      " or " + std::to_string(patch::kProgramFormatVersion) + ")";
         return chain;
       case patch::HeaderOutcome::Truncated:
         chain.error = "entry at " + At(offset) + ": the header runs past the end of the data";

@@ -1,8 +1,10 @@
 // patchtool info: every entry of the patch data, as text or JSON.
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "core/patch/format2.h"
+#include "core/patch/pe_image.h"
 #include "tools/patchtool/arguments.h"
 #include "tools/patchtool/chain_reader.h"
 #include "tools/patchtool/cp932_convert.h"
@@ -38,7 +40,25 @@ const char* const kStreamNames[patch::kStreamCount] = {"control", "gaps", "chang
 const char* const kStreamKeys[patch::kStreamCount] = {"control", "gaps", "changes", "new_bytes"};
 
 const char* FormatName(const patch::EntryHeader& h) {
-  return h.format_version == patch::kStreamsFormatVersion ? "2.00 (compressed streams)" : "1.04 (record stream)";
+  switch (h.format_version) {
+    case patch::kStreamsFormatVersion: return "2.00 (compressed streams)";
+    case patch::kProgramFormatVersion: return "3.00 (compressed streams, program-aware)";
+    default: return "1.04 (record stream)";
+  }
+}
+
+// What the leading byte of a streams body says, in words.
+std::string LeadByteText(const patch::EntryHeader& h, uint8_t lead) {
+  if (h.format_version != patch::kProgramFormatVersion) {
+    return lead == patch::kTransformX86Branches ? ", x86 branch transform" : "";
+  }
+  std::string text = ", models";
+  if (lead & patch::kModelAbsolute) text += " absolute references,";
+  if (lead & patch::kModelRelative) text += " relative references,";
+  if (lead & patch::kModelTable) text += (lead & patch::kModelTablePadded) ? " a padded relocation table," : " a relocation table,";
+  if (lead & patch::kModelNewBytesX86) text += " new bytes' branches,";
+  text.pop_back();
+  return text;
 }
 
 std::string Json(std::string_view s) {
@@ -138,8 +158,7 @@ void PrintText(std::ostream& out, const std::string& file, const Chain& chain, u
         break;
       case patch::BodyShape::Streams:
         out << "  body            compressed streams, " << (b.end - h.body_offset) << " bytes from offset "
-            << h.body_offset << (b.transform == patch::kTransformX86Branches ? ", x86 branch transform" : "")
-            << "\n";
+            << h.body_offset << LeadByteText(h, b.transform) << "\n";
         for (int s = 0; s < patch::kStreamCount; ++s) {
           char line[96];
           std::snprintf(line, sizeof line, "    %-18s %10u bytes, packed %10u\n", kStreamNames[s], b.raw_sizes[s],
@@ -194,7 +213,8 @@ void PrintJson(std::ostream& out, const std::string& file, const Chain& chain, u
         << ", \"copy_records\": " << b.copy_records << ", \"literal_records\": " << b.literal_records
         << ", \"literal_bytes\": " << b.literal_bytes << ", \"total_length\": " << b.total_length;
     if (b.shape == patch::BodyShape::Streams) {
-      out << ", \"transform\": " << unsigned{b.transform} << ", \"streams\": {";
+      out << (h.format_version == patch::kProgramFormatVersion ? ", \"model\": " : ", \"transform\": ")
+          << unsigned{b.transform} << ", \"streams\": {";
       for (int s = 0; s < patch::kStreamCount; ++s) {
         out << (s ? ", " : "") << Json(kStreamKeys[s]) << ": {\"raw\": " << b.raw_sizes[s]
             << ", \"packed\": " << b.packed_sizes[s] << "}";

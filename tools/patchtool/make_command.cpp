@@ -62,16 +62,17 @@ int RunMake(const std::vector<std::string>& args, std::ostream& out) {
   const Arguments parsed(args, OptionSpec{{"-o", "--output", "--name", "--description", "--stamp", "--format"}, {"--quiet"}});
   const char* usage =
       "patchtool make OLD NEW -o PATCH [--name NAME] [--description TEXT] [--stamp \"YYYY-MM-DD hh:mm:ss\"] "
-      "[--format 1|2] [--quiet]";
+      "[--format 1|2|3] [--quiet]";
   parsed.ExpectPositional(2, usage);
   const auto output = parsed.value("-o") ? parsed.value("-o") : parsed.value("--output");
   if (!output) throw UsageError(std::string("missing -o PATCH; usage: ") + usage);
   if (parsed.value("-o") && parsed.value("--output")) throw UsageError("give -o or --output, not both");
   const std::string format = parsed.value("--format").value_or("1");
-  if (format != "1" && format != "1.04" && format != "2" && format != "2.00") {
-    throw UsageError("--format " + format + " is not a format; give 1 (1.04, the default) or 2 (2.00)");
+  if (format != "1" && format != "1.04" && format != "2" && format != "2.00" && format != "3" && format != "3.00") {
+    throw UsageError("--format " + format +
+                     " is not a format; give 1 (1.04, the default), 2 (2.00) or 3 (3.00 where it is smaller, else 2.00)");
   }
-  const bool streams = format[0] == '2';
+  const bool streams = format[0] != '1';
   const std::string& old_path = parsed.positional()[0];
   const std::string& new_path = parsed.positional()[1];
 
@@ -108,7 +109,9 @@ int RunMake(const std::vector<std::string>& args, std::ostream& out) {
   Bytes entry;
   try {
     if (streams) {
-      entry = producer::MakeStreamsEntry(old_data, new_data, text, stamp, {}, &streams_stats);
+      producer::StreamsOptions options;
+      options.program_body = format[0] == '3';
+      entry = producer::MakeStreamsEntry(old_data, new_data, text, stamp, options, &streams_stats);
     } else {
       ProgressBar bar("matching", ShowsProgress(parsed.has("--quiet")));
       producer::SuffixMatcherOptions options;
@@ -132,11 +135,23 @@ int RunMake(const std::vector<std::string>& args, std::ostream& out) {
   WriteWholeFile(*output, entry);
   char timing[32];
   std::snprintf(timing, sizeof timing, "%.3f", seconds);
-  out << *output << ": " << entry.size() << " bytes, format " << (streams ? "2.00" : "1.04") << "; " << new_path
+  const bool program = streams_stats.format_version == patch::kProgramFormatVersion;
+  out << *output << ": " << entry.size() << " bytes, format " << (program ? "3.00" : streams ? "2.00" : "1.04");
+  if (format[0] == '3') {
+    out << (program ? " (smaller than 2.00: " + std::to_string(streams_stats.smallest_2_00) + " bytes)"
+                    : streams_stats.smallest_2_00 > 0 ? " (3.00 was not smaller)"
+                                                      : " (3.00 needs two PE programs of x86)");
+  }
+  out << "; " << new_path
       << " (" << new_data.size() << " bytes) from " << old_path << " (" << old_data.size() << " bytes); ";
   if (streams) {
-    out << streams_stats.blocks << " blocks, " << streams_stats.raw_sizes[patch::kStreamNew] << " new bytes"
-        << (streams_stats.transform == patch::kTransformX86Branches ? ", x86 branch transform" : "") << "; stamp ";
+    out << streams_stats.blocks << " blocks, " << streams_stats.raw_sizes[patch::kStreamNew] << " new bytes";
+    if (program) {
+      out << ", " << streams_stats.references << " references of OLD modelled";
+    } else if (streams_stats.transform == patch::kTransformX86Branches) {
+      out << ", x86 branch transform";
+    }
+    out << "; stamp ";
   } else {
     out << (stats.copy_records + stats.literal_records) << " records (" << stats.copy_records << " copy, "
         << stats.literal_records << " literal), " << stats.literal_bytes << " literal bytes; stamp ";

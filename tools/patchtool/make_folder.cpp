@@ -35,7 +35,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kUsage[] =
-    "patchtool make --old-dir OLD [--old-dir OLD2 ...] --new-dir NEW -o PATCH [--program NAME] [--format 1|2] "
+    "patchtool make --old-dir OLD [--old-dir OLD2 ...] --new-dir NEW -o PATCH [--program NAME] [--format 1|2|3] "
     "[--dry-run]";
 constexpr size_t kFlagsOffset = 6;  // "Diff", major, minor, then the flags byte
 // The install folder's own path takes up to this much of the applier's 512-byte paths; a
@@ -195,7 +195,7 @@ const char* KindWord(Kind kind) {
   return "";
 }
 
-Bytes MakeEntry(const Planned& p, bool streams, bool skip_on_mismatch) {
+Bytes MakeEntry(const Planned& p, int compact, bool skip_on_mismatch) {
   producer::UpdateEntryText text;
   text.target_name = p.name.name;
   text.target_folder = p.name.folder;
@@ -214,9 +214,12 @@ Bytes MakeEntry(const Planned& p, bool streams, bool skip_on_mismatch) {
   // The compact format where it pays, per file.
   const auto matcher = producer::MakeSuffixMatcher({});
   entry = producer::MakeUpdateEntry(*matcher, old_data, new_data, text, stamp);
-  if (streams) {
-    Bytes compact = producer::MakeStreamsEntry(old_data, new_data, text, stamp);
-    if (compact.size() < entry.size()) entry.swap(compact);
+  if (compact >= 2) {
+    // With 3, the producer keeps 3.00 for a pair of programs where it is the smaller.
+    producer::StreamsOptions options;
+    options.program_body = compact >= 3;
+    Bytes smaller = producer::MakeStreamsEntry(old_data, new_data, text, stamp, options);
+    if (smaller.size() < entry.size()) entry.swap(smaller);
   }
   uint8_t flags = p.kind == Kind::kCreate ? patch::FLAG_CREATE_IF_MISSING : 0;
   if (!p.program) flags |= patch::FLAG_NO_BACKUP;
@@ -294,9 +297,11 @@ int RunMakeFolder(const std::vector<std::string>& args, std::ostream& out) {
   const auto new_root = parsed.value("--new-dir");
   if (!new_root) throw UsageError(std::string("missing --new-dir NEW; usage: ") + kUsage);
   if (!output && !parsed.has("--dry-run")) throw UsageError(std::string("missing -o PATCH; usage: ") + kUsage);
-  const std::string format = parsed.value("--format").value_or("2");
-  if (format != "1" && format != "1.04" && format != "2" && format != "2.00") {
-    throw UsageError("--format " + format + " is not a format; give 1 (1.04 only) or 2 (2.00 where it is smaller, the default)");
+  const std::string format = parsed.value("--format").value_or("3");
+  if (format != "1" && format != "1.04" && format != "2" && format != "2.00" && format != "3" && format != "3.00") {
+    throw UsageError("--format " + format +
+                     " is not a format; give 1 (1.04 only), 2 (2.00 where it is smaller) or 3 (and 3.00 for programs "
+                     "where it is smaller, the default)");
   }
   std::string program;
   if (const auto name = parsed.value("--program")) {
@@ -321,11 +326,11 @@ int RunMakeFolder(const std::vector<std::string>& args, std::ostream& out) {
   if (parsed.has("--dry-run")) return kExitOk;
   if (plan.entries.empty()) throw ToolError("the old and new folders hold the same files: there is nothing to update");
 
-  const bool streams = format[0] == '2';
+  const int compact = format[0] - '0';  // 1: 1.04 only; 2: and 2.00; 3: and 3.00
   Bytes chain;
   for (const Planned& p : plan.entries) {
     try {
-      const Bytes entry = MakeEntry(p, streams, olds.size() > 1);
+      const Bytes entry = MakeEntry(p, compact, olds.size() > 1);
       chain.insert(chain.end(), entry.begin(), entry.end());
     } catch (const producer::EntryError& e) {
       throw ToolError(p.relative + ": " + e.what());

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# What the user sees: one run of the applier over a chain that mixes both entry formats
+# What the user sees: one run of the applier over a chain that mixes all three entry formats
 # (a record-stream entry, a compressed-streams entry for a program-like file, a second
-# compressed-streams entry that updates the first file again, and a compressed-streams
-# entry whose body is damaged), once whole and once with the damaged entry: the whole
+# compressed-streams entry that updates the first file again, a program-aware entry for a
+# real program, and a compressed-streams entry whose body is damaged), once whole and once
+# with the damaged entry: the whole
 # chain ends with "正常終了" and every file is its new version; the damaged chain ends with
 # "差分情報に問題があります" / "異常終了" and, the update being one transaction, every file
 # as it was, the entry before it not applied either, and no work file left.
@@ -39,15 +40,21 @@ make_entry() {  # make_entry FORMAT OLD NEW NAME OUT
 make_entry 1 a.old a.new A.dat e1
 make_entry 2 b.old b.new B.exe e2
 make_entry 2 a.new a.newer A.dat e3
+# A real program between two releases: the demo application's Ver1.0 and Ver2.0.
+cp "$OUT_BIN/demo/v1/Lunder19.EXE" "$w/c.old"
+cp "$OUT_BIN/demo/v2/Lunder19.EXE" "$w/c.new"
+make_entry 3 c.old c.new C.exe e4
 check "the first entry is format 1.04" grep -q "format_version  104" <<<"$("$PATCHTOOL" info "$w/e1")"
 check "the others are format 2.00" grep -q "format_version  200" <<<"$("$PATCHTOOL" info "$w/e2")"
 check "the program-like file uses the x86 branch transform" grep -q "x86 branch transform" \
   <<<"$("$PATCHTOOL" info "$w/e2")"
-cat "$w/e1" "$w/e2" "$w/e3" >"$w/chain"
+check "the real program's entry is format 3.00" grep -q "format_version  300" <<<"$("$PATCHTOOL" info "$w/e4")"
+cat "$w/e1" "$w/e2" "$w/e3" "$w/e4" >"$w/chain"
 "$PATCHTOOL" pack "$APPLIER_EXE" "$w/chain" -o "$dir/Patch.EXE" >/dev/null || exit 1
 
 cp "$w/a.old" "$dir/A.dat"
 cp "$w/b.old" "$dir/B.exe"
+cp "$w/c.old" "$dir/C.exe"
 start_applier 'C:\app\Patch.EXE'
 final_box "ファイルアップデート"
 check_line "the mixed chain completes" "text: 正常終了"
@@ -58,6 +65,7 @@ expect_exit_0
 check_same_file "A: both updates applied (1.04, then 2.00)" "$w/a.newer" "$dir/A.dat"
 check_same_file "A: the backup is the file installed before the run" "$w/a.old" "$dir/A.OLD"
 check_same_file "B: updated by a 2.00 entry" "$w/b.new" "$dir/B.exe"
+check_same_file "C: updated by a 3.00 entry" "$w/c.new" "$dir/C.exe"
 check_mtime "B: stamped" "2008-01-30 16:48:09" "$dir/B.exe"
 check_missing "no UPDATE.TMP is left" "$dir/UPDATE.TMP"
 

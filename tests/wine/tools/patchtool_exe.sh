@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What the vendor sees: patchtool.exe run on Windows (here: Wine) makes, inspects, verifies,
 # packs and applies a patch between the demo program's two versions. Its patches are the
-# native tool's byte for byte in both formats and with two old versions; its redirected
+# native tool's byte for byte in all three formats and with two old versions; its redirected
 # output is the native tool's UTF-8 bytes, and a console shows the same text; Japanese
 # arguments and file names arrive whole; the applier's run rebuilds Ver2.0 in a folder with
 # a Japanese name and refuses a second run; bad input ends with one clear line and a
@@ -47,8 +47,8 @@ cp "$v2" "$work/新版.exe"
 cd "$work" || exit 1
 entry=(--name Lunder19.exe --description "アップデート Ver1.0⇒2.0" --stamp "2008-01-30 16:48:09")
 
-# make, both formats and two old versions: the native tool's bytes.
-for format in 1 2; do
+# make, all three formats and two old versions: the native tool's bytes.
+for format in 1 2 3; do
   tool make$format make 旧版.exe 新版.exe -o exe$format.patch --format $format "${entry[@]}"
   check_eq "make --format $format ends with exit code 0" 0 "$RC"
   native make$format make 旧版.exe 新版.exe -o native$format.patch --format $format "${entry[@]}"

@@ -1,22 +1,19 @@
 #!/usr/bin/env bash
-# What the vendor sees: `make update OLD=old.bin NEW=new-version.dat FORMAT=2`
+# What the vendor sees: `make update OLD=old.exe NEW=new-version.exe FORMAT=3`
 # (scripts/make-update.sh) prints the sizes and checksums and leaves out/Update.exe
-# carrying a patch of entry format 2.00; what the user then sees is the
-# whole update with that wizard: the installed Lunder19.EXE (here a file of plain data with
-# the old contents) becomes the new file byte for byte with the chosen stamp. Files the
+# carrying a patch of entry format 3.00 (the two files are the demo program's Ver1.0 and
+# Ver2.0); what the user then sees is the whole update with that wizard: the installed
+# Lunder19.EXE becomes the new program byte for byte with the chosen stamp. Files the
 # format cannot hold (4 GiB and more) and missing files are refused with a clear message.
 source "$(dirname "$0")/common.sh"
 wine_init update/make_update 400
 
 vendor_build
-python3 - "$WINE_WORK/old.bin" "$WINE_WORK/new-version.dat" <<'PY'
+# A plain data file beside the files that cannot be carried.
+python3 - "$WINE_WORK/old.bin" <<'PY'
 import random, sys
 rng = random.Random(19)
-old = bytes(rng.getrandbits(8) for _ in range(200000))
-new = bytearray(old[:50000] + b"inserted" * 1000 + old[50000:150000] + old[160000:])
-new[120000:120010] = b"changed!!!"
-open(sys.argv[1], "wb").write(old)
-open(sys.argv[2], "wb").write(bytes(new))
+open(sys.argv[1], "wb").write(bytes(rng.getrandbits(8) for _ in range(200000)))
 PY
 
 echo "== refusals"
@@ -32,8 +29,10 @@ check "a missing file is refused by name" grep -q 'the new file .*missing.dat do
 check_missing "nothing was built" "$out/Update.exe"
 
 echo "== make-update"
+cp "$OUT_BIN/demo/v1/Lunder19.EXE" "$WINE_WORK/old.exe"
+cp "$OUT_BIN/demo/v2/Lunder19.EXE" "$WINE_WORK/new-version.exe"
 t0=$(date +%s.%N)
-STAMP="2009-02-03 04:05:06" FORMAT=2 bash "$REPO_DIR/scripts/make-update.sh" "$WINE_WORK/old.bin" "$WINE_WORK/new-version.dat" \
+STAMP="2009-02-03 04:05:06" FORMAT=3 bash "$REPO_DIR/scripts/make-update.sh" "$WINE_WORK/old.exe" "$WINE_WORK/new-version.exe" \
   "$build" >"$WINE_WORK/make-update.out" 2>&1
 check "make-update succeeds" test $? -eq 0
 awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "timing: make-update %.1f s\n", b - a }'
@@ -42,7 +41,7 @@ summary="$(cat "$WINE_WORK/make-update.out")"
 check "the summary names the target" grep -qE '^ +target_name +Lunder19.exe$' <<<"$summary"
 check "the summary shows the new checksum" grep -qE '^ +new_crc +0x[0-9A-F]{8}$' <<<"$summary"
 check "the summary shows the chosen stamp" grep -qE '^ +stamp +2009-02-03 04:05:06' <<<"$summary"
-check "the patch is of format 2.00" grep -q "format_version  200" <<<"$("$NATIVE_BIN/patchtool" info "$out/update.patch")"
+check "the patch is of format 3.00" grep -q "format_version  300" <<<"$("$NATIVE_BIN/patchtool" info "$out/update.patch")"
 check_exists "out/Update.exe" "$out/Update.exe"
 check "the build's own Update.exe still carries the demo payload" \
   python3 -c 'import sys; sys.exit(open(sys.argv[2],"rb").read() not in open(sys.argv[1],"rb").read())' \
@@ -50,7 +49,7 @@ check "the build's own Update.exe still carries the demo payload" \
 
 echo "== the update with that wizard"
 install_spy
-demo_install_v1 "$WINEPREFIX" "$WINE_WORK/old.bin" || exit 1
+demo_install_v1 "$WINEPREFIX" "$WINE_WORK/old.exe" || exit 1
 folder="$(wine_unix "$INSTALL_DIR")"
 mkdir -p "$WINE_C/Download"
 cp "$out/Update.exe" "$WINE_C/Download/Update.exe"
@@ -60,7 +59,7 @@ applier_final_box "ファイルアップデート"
 press_applier_ok "ファイルアップデート"
 expect_end_page
 finish_end_page
-check_same_file "the program is the new file byte for byte" "$WINE_WORK/new-version.dat" "$folder/Lunder19.EXE"
+check_same_file "the program is the new file byte for byte" "$WINE_WORK/new-version.exe" "$folder/Lunder19.EXE"
 check_mtime "with the chosen stamp" "2009-02-03 04:05:06" "$folder/Lunder19.EXE"
 check_missing "no backup left" "$folder/Lunder19.OLD"
 
