@@ -17,19 +17,6 @@ void Write32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// Largest raw size a valid body can give each stream, from new_size: a control record
-// produces at least one byte in at most 15 bytes, a change covers at least one copied
-// byte with a gap of at most 5 bytes and a count of at most 5 bytes besides its values,
-// and new bytes are bytes of the output.
-uint64_t RawLimit(int stream, uint32_t new_size) {
-  switch (stream) {
-    case kStreamControl: return uint64_t{new_size} * 15;
-    case kStreamGaps: return uint64_t{new_size} * 5;
-    case kStreamChanges: return uint64_t{new_size} * 6;
-    default: return new_size;
-  }
-}
-
 bool Inflate(const uint8_t* packed, uint32_t packed_size, uint8_t* out, uint32_t raw_size) {
   z_stream z;
   std::memset(&z, 0, sizeof z);
@@ -158,38 +145,6 @@ void X86Branches(uint8_t* data, uint64_t size, uint64_t base) {
 
 void X86BranchesEncode(uint8_t* data, uint64_t size, uint64_t base) { X86Branches<true>(data, size, base); }
 void X86BranchesDecode(uint8_t* data, uint64_t size, uint64_t base) { X86Branches<false>(data, size, base); }
-
-Body2Outcome ReadBody2Layout(Image image, uint32_t body_offset, uint32_t new_size, Body2Layout* layout,
-                             uint32_t format_version) {
-  if (uint64_t{body_offset} + kBody2HeadSize > image.size()) return Body2Outcome::Truncated;
-  const uint8_t* head = image.data() + body_offset;
-  Body2Layout l;
-  l.transform = head[0];
-  // 2.00: a transform (1 or 2); 3.00: what it models (1 to 15).
-  const uint8_t highest = format_version == kStreamsFormatVersion ? kTransformX86Branches : kModelHighest;
-  if (l.transform == 0 || l.transform > highest) return Body2Outcome::UnknownTransform;
-  uint64_t pos = uint64_t{body_offset} + kBody2HeadSize;
-  for (int s = 0; s < kStreamCount; ++s) {
-    PackedStream& p = l.streams[s];
-    p.raw_size = Read32(head + 1 + 8 * s);
-    p.packed_size = Read32(head + 5 + 8 * s);
-    if ((p.raw_size == 0) != (p.packed_size == 0)) return Body2Outcome::BadSizes;
-    if (p.raw_size > RawLimit(s, new_size) || p.raw_size > uint64_t{p.packed_size} * kMaxInflateRatio) {
-      return Body2Outcome::BadSizes;
-    }
-    if (pos + p.packed_size > image.size()) return Body2Outcome::Truncated;
-    p.offset = static_cast<uint32_t>(pos);
-    pos += p.packed_size;
-  }
-  l.end = pos;
-  *layout = l;
-  return Body2Outcome::Ok;
-}
-
-bool Body2CanProduce(const Body2Layout& layout, uint32_t new_size, uint64_t old_size) {
-  const uint64_t copies = layout.streams[kStreamControl].raw_size / 3;
-  return new_size <= layout.streams[kStreamNew].raw_size + copies * old_size;
-}
 
 Body2Outcome RunStreams(Image image, const Body2Layout& layout, uint32_t new_size, std::span<const uint8_t> old,
                         uint8_t* out, StreamsRun* run) {
