@@ -8,6 +8,7 @@
 
 #include "core/patch/applier_run.h"
 #include "win/handle.h"
+#include "win/library_search.h"
 
 namespace applier {
 namespace {
@@ -31,46 +32,67 @@ class Com {
   Interface* p_ = nullptr;
 };
 
+// COM and its strings are not imported (what they import is not always taken from the
+// system folder): their functions come from the system folder once the search is
+// restricted, and without them the document is not opened through the shell.
+struct ComFunctions {
+  decltype(&CoInitialize) initialize = win::SystemFunction<decltype(&CoInitialize)>("ole32.dll", "CoInitialize");
+  decltype(&CoUninitialize) uninitialize =
+      win::SystemFunction<decltype(&CoUninitialize)>("ole32.dll", "CoUninitialize");
+  decltype(&CoCreateInstance) create = win::SystemFunction<decltype(&CoCreateInstance)>("ole32.dll", "CoCreateInstance");
+  decltype(&SysAllocString) alloc_string =
+      win::SystemFunction<decltype(&SysAllocString)>("oleaut32.dll", "SysAllocString");
+  decltype(&SysFreeString) free_string = win::SystemFunction<decltype(&SysFreeString)>("oleaut32.dll", "SysFreeString");
+  bool complete() const { return initialize && uninitialize && create && alloc_string && free_string; }
+};
+
 class BString {
  public:
-  explicit BString(const WCHAR* text) : s_(SysAllocString(text)) {}
-  ~BString() { SysFreeString(s_); }
+  BString(const ComFunctions& com, const WCHAR* text) : com_(com), s_(com.alloc_string(text)) {}
+  ~BString() { com_.free_string(s_); }
   BString(const BString&) = delete;
   BString& operator=(const BString&) = delete;
   BSTR get() const { return s_; }
 
  private:
+  const ComFunctions& com_;
   BSTR s_;
 };
 
 class ComScope {
  public:
-  ComScope() : ok_(SUCCEEDED(CoInitialize(nullptr))) {}
+  explicit ComScope(const ComFunctions& com) : com_(com), ok_(SUCCEEDED(com.initialize(nullptr))) {}
   ~ComScope() {
-    if (ok_) CoUninitialize();
+    if (ok_) com_.uninitialize();
   }
   ComScope(const ComScope&) = delete;
   ComScope& operator=(const ComScope&) = delete;
   bool ok() const { return ok_; }
 
  private:
+  const ComFunctions& com_;
   bool ok_;
 };
 
+// What VariantInit does: an empty variant.
+VARIANT EmptyVariant() {
+  VARIANT variant{};
+  variant.vt = VT_EMPTY;
+  return variant;
+}
+
 // The shell's automation object of the desktop window: it belongs to the shell's own
 // process, so what it starts runs with the shell's (the logged-in user's) rights.
-bool DesktopShellDispatch(IShellDispatch2** dispatch) {
+bool DesktopShellDispatch(const ComFunctions& com, IShellDispatch2** dispatch) {
   Com<IShellWindows> windows;
-  if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+  if (FAILED(com.create(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
                               windows.put_void()))) {
     return false;
   }
-  VARIANT location;
-  VariantInit(&location);
+  VARIANT location = EmptyVariant();
   location.vt = VT_I4;
   location.lVal = CSIDL_DESKTOP;
-  VARIANT empty;
-  VariantInit(&empty);
+  VARIANT empty = EmptyVariant();
   long window = 0;
   Com<IDispatch> found;
   if (windows->FindWindowSW(&location, &empty, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, found.put()) != S_OK ||
@@ -97,20 +119,19 @@ bool DesktopShellDispatch(IShellDispatch2** dispatch) {
 bool OpenThroughDesktopShell(const char* path) {
   WCHAR wide[patch::kPathCapacity];
   if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, patch::kPathCapacity) <= 0) return false;
-  ComScope com;
+  const ComFunctions functions;
+  if (!functions.complete()) return false;
+  ComScope com(functions);
   if (!com.ok()) return false;
   Com<IShellDispatch2> shell;
-  if (!DesktopShellDispatch(shell.put())) return false;
-  BString file(wide);
-  BString verb(L"open");
-  VARIANT none;
-  VariantInit(&none);
-  VARIANT operation;
-  VariantInit(&operation);
+  if (!DesktopShellDispatch(functions, shell.put())) return false;
+  BString file(functions, wide);
+  BString verb(functions, L"open");
+  VARIANT none = EmptyVariant();
+  VARIANT operation = EmptyVariant();
   operation.vt = VT_BSTR;
   operation.bstrVal = verb.get();
-  VARIANT show;
-  VariantInit(&show);
+  VARIANT show = EmptyVariant();
   show.vt = VT_I4;
   show.lVal = SW_SHOWNORMAL;
   return file.get() && verb.get() && SUCCEEDED(shell->ShellExecute(file.get(), none, none, operation, show));

@@ -85,7 +85,9 @@ void Win32Platform::ShowBox(const char* text, const char* caption, patch::BoxOwn
 void Win32Platform::ShellOpen(const char* path) {
   if (OpenThroughDesktopShell(path)) return;
   if (RunsElevated() != Elevation::Elevated) {
-    ShellExecuteA(dialog_, "open", path, nullptr, nullptr, SW_SHOWNORMAL);
+    if (auto open = win::SystemFunction<decltype(&ShellExecuteA)>("shell32.dll", "ShellExecuteA")) {
+      open(dialog_, "open", path, nullptr, nullptr, SW_SHOWNORMAL);
+    }
     return;
   }
   MessageBoxA(dialog_, path, patch::msg::kOpenFailed, MB_OK | MB_ICONEXCLAMATION);

@@ -7,7 +7,6 @@
 #include <initializer_list>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -27,7 +26,9 @@
 #include "win/forms/task_windows.h"
 #include "win/file_platform.h"
 #include "win/handle.h"
+#include "win/library_search.h"
 #include "win/shell_memory.h"
+#include "win/status.h"
 
 using forms::Kind;
 
@@ -96,9 +97,10 @@ class RegistryValue : public wizard::ValueSource {
   const char* name_;
 };
 
-// The folder the application's uninstall entry names, or "" when it names none. Throws the
-// registry error when the value is there but unusable.
-std::string InstalledFolder(const text::LeadByteTable& lead_bytes) {
+// The folder the application's uninstall entry names, or "" when it names none. Fails with
+// the registry error when the value is there but unusable.
+win::Status InstalledFolder(const text::LeadByteTable& lead_bytes, std::string* folder) {
+  folder->clear();
   HKEY opened = nullptr;
   // All-access rights: the manifest asks for administrator rights, and a key that cannot be
   // opened so is treated as missing.
@@ -107,9 +109,10 @@ std::string InstalledFolder(const text::LeadByteTable& lead_bytes) {
   RegistryValue value(key.get(), InstallPathValue);
   wizard::InstallValue read = wizard::ReadInstallValue(value);
   if (read.outcome != wizard::ValueOutcome::kText) {
-    throw std::runtime_error(wizard::InstallValueErrorText(read.outcome, InstallPathValue));
+    return win::Status::Error(wizard::InstallValueErrorText(read.outcome, InstallPathValue));
   }
-  return wizard::FolderFromInstallValue(read.text, lead_bytes);
+  *folder = wizard::FolderFromInstallValue(read.text, lead_bytes);
+  return {};
 }
 
 std::string DefaultFolder() {
@@ -142,6 +145,9 @@ class ErrorModeScope {
 // Returns the chosen folder, or "" when the user cancelled (or the browser could not run).
 std::string BrowseForFolder(HWND owner, const std::string& caption, std::string initial_folder) {
   if (!FolderExists(initial_folder)) initial_folder.clear();
+  const auto browse = win::SystemFunction<decltype(&SHBrowseForFolderA)>("shell32.dll", "SHBrowseForFolderA");
+  const auto path_of = win::SystemFunction<decltype(&SHGetPathFromIDListA)>("shell32.dll", "SHGetPathFromIDListA");
+  if (!browse || !path_of) return {};
   win::ShellAllocator allocator;
   if (!allocator) return {};
   win::ShellBlock<char> name(allocator, static_cast<char*>(allocator->Alloc(MAX_PATH)));
@@ -164,13 +170,13 @@ std::string BrowseForFolder(HWND owner, const std::string& caption, std::string 
     forms::DisabledTaskWindows disabled;
     // No critical-error boxes (an empty removable drive) while the user walks the drives.
     ErrorModeScope error_mode(SEM_FAILCRITICALERRORS);
-    item = SHBrowseForFolderA(&info);
+    item = browse(&info);
   }
   if (!item) return {};
   win::ShellBlock<ITEMIDLIST> chosen(allocator, item);
   // The name buffer holds the folder's display name until the path replaces it; a folder
   // without a path (which the flags should prevent) counts as not chosen.
-  if (!SHGetPathFromIDListA(chosen.get(), name.get())) return {};
+  if (!path_of(chosen.get(), name.get())) return {};
   return std::string(name.get(), strnlen(name.get(), MAX_PATH));
 }
 
@@ -210,24 +216,29 @@ bool MutexExists(const char* name) {
 // used (a payload damaged in the download is refused whole).
 constexpr char PayloadSealName[] = "PATCHSUM";
 
-std::span<const uint8_t> OwnResource(const char* name) {
+win::Status OwnResource(const char* name, std::span<const uint8_t>* bytes) {
   HMODULE self = GetModuleHandleA(nullptr);
   HRSRC info = FindResourceA(self, name, PayloadResType);
   HGLOBAL loaded = info ? LoadResource(self, info) : nullptr;
   const void* data = loaded ? LockResource(loaded) : nullptr;
-  if (!data) throw std::runtime_error(std::string(name) + " リソースが見つかりません");
-  return {static_cast<const uint8_t*>(data), SizeofResource(self, info)};
+  if (!data) return win::Status::Error(std::string(name) + " リソースが見つかりません");
+  *bytes = {static_cast<const uint8_t*>(data), SizeofResource(self, info)};
+  return {};
 }
 
 class Payload {
  public:
-  Payload() {
-    const std::span<const uint8_t> payload = OwnResource(PayloadResName);
-    if (!wizard::MatchesSeal(payload, OwnResource(PayloadSealName))) {
-      throw std::runtime_error(std::string(PayloadResName) + " リソースが壊れています");
+  win::Status Load() {
+    std::span<const uint8_t> payload;
+    std::span<const uint8_t> seal;
+    if (win::Status found = OwnResource(PayloadResName, &payload); !found) return found;
+    if (win::Status found = OwnResource(PayloadSealName, &seal); !found) return found;
+    if (!wizard::MatchesSeal(payload, seal)) {
+      return win::Status::Error(std::string(PayloadResName) + " リソースが壊れています");
     }
     data_ = payload.data();
     size_ = static_cast<DWORD>(payload.size());
+    return {};
   }
 
   const void* data() const { return data_; }
@@ -246,16 +257,18 @@ struct StartedProcess {
   win::KernelHandle thread;
 };
 
-StartedProcess StartApplier(const std::string& path) {
+win::Status StartApplier(const std::string& path, StartedProcess* process) {
   STARTUPINFOA startup;
   GetStartupInfoA(&startup);
   PROCESS_INFORMATION started = {};
   if (!CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr,
                       &startup, &started)) {
     const DWORD code = GetLastError();
-    throw std::runtime_error("Exec Error" + std::to_string(static_cast<unsigned long>(code)));
+    return win::Status::Error("Exec Error" + std::to_string(static_cast<unsigned long>(code)));
   }
-  return {win::KernelHandle(started.hProcess), win::KernelHandle(started.hThread)};
+  process->process.reset(started.hProcess);
+  process->thread.reset(started.hThread);
+  return {};
 }
 
 // From the start of a run to its end the page's controls take no input and the page
@@ -302,7 +315,11 @@ void TForm1::FormCreate(forms::Object&) {
   Label2.SetText(IntroText);
   Label5.SetText(TargetVersionText);
 
-  std::string folder = InstalledFolder(Owner().LeadBytes());
+  std::string folder;
+  if (win::Status read = InstalledFolder(Owner().LeadBytes(), &folder); !read) {
+    Owner().ShowError(read.text());
+    return;
+  }
   if (folder.empty()) folder = DefaultFolder();
   DirEdit.SetText(folder);
 }
@@ -355,7 +372,11 @@ void TForm1::NextButtonClick(forms::Object&) {
   }
 
   // What the payload makes of the folder: its chain read once, every judgement from it.
-  const Payload payload;
+  Payload payload;
+  if (win::Status loaded = payload.Load(); !loaded) {
+    Owner().ShowError(loaded.text());
+    return;
+  }
   const patch::Image image(payload.bytes());
   char windows_buffer[patch::kWindowsFolderCapacity];
   const UINT windows_length = GetWindowsDirectoryA(windows_buffer, sizeof windows_buffer);
@@ -373,12 +394,12 @@ void TForm1::NextButtonClick(forms::Object&) {
     switch (patch::RecoverUpdate(files, image, plan->first_entry(), run_folder.c_str(), windows)) {
       case patch::RecoveryOutcome::Finished:
         plan->RemoveBackups(files);
-        forms::ShowMessage(Owner(), RecoveredText);
+        if (!forms::ShowMessage(Owner(), RecoveredText)) return;
         EndForm->ShowModal();
         Close();
         return;
       case patch::RecoveryOutcome::RolledBack:
-        forms::ShowMessage(Owner(), RolledBackText);
+        if (!forms::ShowMessage(Owner(), RolledBackText)) return;
         break;
       case patch::RecoveryOutcome::Unusable:
         forms::ShowMessage(Owner(), RecoveryFailedText);
@@ -407,12 +428,24 @@ void TForm1::NextButtonClick(forms::Object&) {
   }
 
   // 5. Access rights of the folder tree (NT family only).
-  update::GrantFolderAccess(run_folder, lead_bytes, [this] { Owner().ProcessMessages(); });
+  if (win::Status granted = update::GrantFolderAccess(run_folder, lead_bytes, [this] { Owner().ProcessMessages(); });
+      !granted) {
+    Owner().ShowError(granted.text());
+    return;
+  }
 
   // 6.-8. Write the applier and start it, holding its file until it has ended.
-  update::HeldApplier applier_file(applier_path, payload.data(), payload.size());
+  update::HeldApplier applier_file;
+  if (win::Status written = applier_file.Write(applier_path, payload.data(), payload.size()); !written) {
+    Owner().ShowError(written.text());
+    return;
+  }
   if (update::g_run_probe) update::g_run_probe(update::RunPoint::kApplierWritten, run_folder);
-  StartedProcess applier = StartApplier(applier_path);
+  StartedProcess applier;
+  if (win::Status started = StartApplier(applier_path, &applier); !started) {
+    Owner().ShowError(started.text());
+    return;
+  }
 
   // 9. Wait without limit; the applier ends once the user has dismissed its last box.
   while (WaitForSingleObject(applier.process.get(), 0) == WAIT_TIMEOUT) {

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <stdexcept>
-
 #include "win/handle.h"
 
 namespace update {
@@ -17,9 +15,8 @@ constexpr char kCaclsSwitches[] = "\" /T /E /G \"Authenticated Users\":F";
 constexpr char kCaclsAnswer[] = "Y\r\n";
 constexpr DWORD kWaitSliceMs = 50;
 
-[[noreturn]] void ThrowExecError(DWORD code, const std::string& command_line) {
-  throw std::runtime_error("Exec Error" + std::to_string(static_cast<unsigned long>(code)) + "\r\n" +
-                           command_line);
+win::Status ExecError(DWORD code, const std::string& command_line) {
+  return win::Status::Error("Exec Error" + std::to_string(static_cast<unsigned long>(code)) + "\r\n" + command_line);
 }
 
 // Both calls report the length they need when the buffer is too small; grow until it fits.
@@ -97,11 +94,11 @@ uint32_t GetPlatformId() {
   return version.dwPlatformId;
 }
 
-void RunHiddenAndWait(const std::string& command_line, const MessagePump& pump) {
-  RunHiddenAndWait(command_line, std::string_view(), pump);
+win::Status RunHiddenAndWait(const std::string& command_line, const MessagePump& pump) {
+  return RunHiddenAndWait(command_line, std::string_view(), pump);
 }
 
-void RunHiddenAndWait(const std::string& command_line, std::string_view input, const MessagePump& pump) {
+win::Status RunHiddenAndWait(const std::string& command_line, std::string_view input, const MessagePump& pump) {
   STARTUPINFOA startup;
   GetStartupInfoA(&startup);
   startup.cb = sizeof startup;
@@ -115,7 +112,7 @@ void RunHiddenAndWait(const std::string& command_line, std::string_view input, c
   startup.wShowWindow = SW_HIDE;
 
   const std::string system_folder = SystemFolder();
-  if (system_folder.empty()) ThrowExecError(GetLastError(), command_line);
+  if (system_folder.empty()) return ExecError(GetLastError(), command_line);
   const text::LeadByteTable lead_bytes = SystemLeadBytes();
   std::string program = system_folder;
   if (!text::EndsWithBackslash(program.data(), program.size(), lead_bytes)) program += '\\';
@@ -130,7 +127,7 @@ void RunHiddenAndWait(const std::string& command_line, std::string_view input, c
     HANDLE read_end = nullptr;
     HANDLE write_end = nullptr;
     if (!CreatePipe(&read_end, &write_end, &inheritable, static_cast<DWORD>(input.size()))) {
-      ThrowExecError(GetLastError(), command_line);
+      return ExecError(GetLastError(), command_line);
     }
     input_read.reset(read_end);
     const win::KernelHandle writer(write_end);
@@ -138,7 +135,7 @@ void RunHiddenAndWait(const std::string& command_line, std::string_view input, c
     if (!SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0) ||
         !WriteFile(write_end, input.data(), static_cast<DWORD>(input.size()), &written, nullptr) ||
         written != input.size()) {
-      ThrowExecError(GetLastError(), command_line);
+      return ExecError(GetLastError(), command_line);
     }
     startup.dwFlags |= STARTF_USESTDHANDLES;
     startup.hStdInput = input_read.get();
@@ -151,7 +148,7 @@ void RunHiddenAndWait(const std::string& command_line, std::string_view input, c
   PROCESS_INFORMATION process = {};
   if (!CreateProcessA(program.c_str(), writable_command.data(), nullptr, nullptr, inherit, CREATE_DEFAULT_ERROR_MODE,
                       nullptr, system_folder.c_str(), &startup, &process)) {
-    ThrowExecError(GetLastError(), command_line);
+    return ExecError(GetLastError(), command_line);
   }
   const win::KernelHandle process_handle(process.hProcess);
   const win::KernelHandle thread_handle(process.hThread);
@@ -159,28 +156,29 @@ void RunHiddenAndWait(const std::string& command_line, std::string_view input, c
 
   // A failed wait ends the loop like the end of the process: nothing more can be learnt.
   while (WaitForSingleObject(process_handle.get(), kWaitSliceMs) == WAIT_TIMEOUT) pump();
+  return {};
 }
 
-void GrantFolderAccess(const std::string& folder, const text::LeadByteTable& lead_bytes,
-                       const MessagePump& pump) {
-  if (GetPlatformId() == VER_PLATFORM_WIN32_WINDOWS) return;
-  if (!FolderExists(folder)) return;
+win::Status GrantFolderAccess(const std::string& folder, const text::LeadByteTable& lead_bytes,
+                              const MessagePump& pump) {
+  if (GetPlatformId() == VER_PLATFORM_WIN32_WINDOWS) return {};
+  if (!FolderExists(folder)) return {};
 
   // The commands run in the system folder, so they must get the same folder that was
   // just tested, not one relative to theirs; this also resolves "." and "..".
   const std::string absolute = FullPath(folder);
-  if (absolute.empty()) return;
+  if (absolute.empty()) return {};
   const std::string target =
       absolute.substr(0, text::RemoveTrailingBackslash(absolute.data(), absolute.size(), lead_bytes));
-  if (IsRoot(target, lead_bytes)) return;
+  if (IsRoot(target, lead_bytes)) return {};
 
   // cmd.exe expands %NAME% even between double quotes, and with delayed expansion switched
   // on in the registry also !NAME! (dropping a lone "!"), so such a name could send cacls /T
   // to another folder tree. No escape works inside the quotes, so the rights stay as they
   // are. Neither "%" nor "!" is ever a second byte.
-  if (target.find_first_of("%!") != std::string::npos) return;
+  if (target.find_first_of("%!") != std::string::npos) return {};
 
-  RunHiddenAndWait(kCaclsCommand + target + kCaclsSwitches, kCaclsAnswer, pump);
+  return RunHiddenAndWait(kCaclsCommand + target + kCaclsSwitches, kCaclsAnswer, pump);
 }
 
 }  // namespace update

@@ -4,14 +4,15 @@
 // on the NT family, by the system's cacls run hidden through cmd.exe, its answer "Y" on
 // its standard input. Nothing is done on the 9x family.
 //
-// Paths and command lines are code page 932 byte strings. Errors are thrown as
-// std::runtime_error carrying the text the wizard's error box shows.
+// Paths and command lines are code page 932 byte strings. A failure comes back as a
+// win::Status carrying the text the wizard's error box shows.
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 
 #include "core/text/cp932.h"
+#include "win/status.h"
 
 namespace update {
 
@@ -40,13 +41,13 @@ std::string FullPath(const std::string& path);
 // beside it or in its current folder may run instead. The command line text itself is
 // passed unchanged. Its exit code is not read.
 //
-// If the process cannot be started, throws "Exec Error" + the last-error code in
+// If the process cannot be started, fails with "Exec Error" + the last-error code in
 // decimal + CR LF + the command line.
-void RunHiddenAndWait(const std::string& command_line, const MessagePump& pump = DispatchPendingMessages);
+win::Status RunHiddenAndWait(const std::string& command_line, const MessagePump& pump = DispatchPendingMessages);
 
 // The same with `input` as the command's standard input (a pipe that ends after it); the
 // command then inherits that pipe and nothing else of the wizard's.
-void RunHiddenAndWait(const std::string& command_line, std::string_view input,
+win::Status RunHiddenAndWait(const std::string& command_line, std::string_view input,
                       const MessagePump& pump = DispatchPendingMessages);
 
 // Grants "Authenticated Users" full control over `folder` (as the update run holds it,
@@ -60,7 +61,7 @@ void RunHiddenAndWait(const std::string& command_line, std::string_view input,
 // `lead_bytes` is the table of the system's code page, so that a second byte 0x5C of a
 // double-byte character is never taken for a backslash. Errors of RunHiddenAndWait pass
 // through.
-void GrantFolderAccess(const std::string& folder, const text::LeadByteTable& lead_bytes,
+win::Status GrantFolderAccess(const std::string& folder, const text::LeadByteTable& lead_bytes,
                        const MessagePump& pump = DispatchPendingMessages);
 
 }  // namespace update

@@ -1,7 +1,6 @@
 #include "update/HeldApplier.h"
 
 #include <cstring>
-#include <stdexcept>
 #include <vector>
 
 namespace update {
@@ -43,17 +42,17 @@ bool HoldsExactly(HANDLE file, const void* data, DWORD size) {
 
 }  // namespace
 
-HeldApplier::HeldApplier(const std::string& path, const void* data, DWORD size) {
+win::Status HeldApplier::Write(const std::string& path, const void* data, DWORD size) {
   const std::string not_created = "ファイル " + path + " を作成できません";
   DeleteFileA(path.c_str());
   Identity written;
   {
     win::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file || !PlainFileIdentity(file.get(), &written)) throw std::runtime_error(not_created);
+    if (!file || !PlainFileIdentity(file.get(), &written)) return win::Status::Error(not_created);
     DWORD count = 0;
     if (!WriteFile(file.get(), data, size, &count, nullptr) || count != size) {
-      throw std::runtime_error("ストリームへの書き込みエラー");
+      return win::Status::Error("ストリームへの書き込みエラー");
     }
   }
   // A file being executed cannot be open for writing, so the writer goes and a reader that
@@ -65,8 +64,9 @@ HeldApplier::HeldApplier(const std::string& path, const void* data, DWORD size) 
   Identity held;
   if (!file_ || !PlainFileIdentity(file_.get(), &held) || !(held == written) || !HoldsExactly(file_.get(), data, size)) {
     file_.reset();
-    throw std::runtime_error(not_created);
+    return win::Status::Error(not_created);
   }
+  return {};
 }
 
 }  // namespace update

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "win/handle.h"
+#include "win/status.h"
 
 namespace update {
 
@@ -15,9 +16,9 @@ class HeldApplier {
   // Deletes an older file of that name (a link goes as a link), creates the file new
   // (refused when anything is still or again at the path), writes `data` and reopens it
   // for reading, shared for reading only; then checks through that handle that it is the
-  // file just written, holding exactly `data`. Throws std::runtime_error with the text of
-  // the wizard's error box when any step fails.
-  HeldApplier(const std::string& path, const void* data, DWORD size);
+  // file just written, holding exactly `data`. Fails with the text of the wizard's error
+  // box when any step fails; nothing is held then.
+  win::Status Write(const std::string& path, const void* data, DWORD size);
 
   // Lets go of the file once the applier has ended, so that it can be deleted.
   void Release() { file_.reset(); }

@@ -8,6 +8,7 @@
 #include "EndDialog.h"
 #include "win/forms/application.h"
 #include "win/library_search.h"
+#include "win/status.h"
 
 #ifdef WIZARD_TEST_HOOKS
 namespace update {
@@ -23,26 +24,27 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   update::InstallTestProbe();
 #endif
   forms::Application application;
-  try {
-    application.Initialize();
+  // Only the start-up itself can fail here (a window that cannot be created).
+  win::Status started = application.Initialize();
+  if (started) {
     application.SetTitle(AppTitle);
-    application.CreateForm(Form1);
-    application.CreateForm(EndForm);
-#ifdef WIZARD_TEST_HOOKS
-    // Update-test.exe only: shows the completion page as a successful run does, so the
-    // scenarios can reach it without running an update.
-    if (GetEnvironmentVariableA("WIZARD_TEST_END_PAGE", nullptr, 0) > 0) {
-      application.Queue([] {
-        EndForm->ShowModal();
-        Form1->Close();
-      });
-    }
-#endif
-    application.Run();
-  } catch (...) {
-    // Only the start-up itself can fail here (a window that cannot be created).
-    application.HandleException();
+    started = application.CreateForm(Form1);
+  }
+  if (started) started = application.CreateForm(EndForm);
+  if (!started) {
+    application.ShowError(started.text());
     return 1;
   }
+#ifdef WIZARD_TEST_HOOKS
+  // Update-test.exe only: shows the completion page as a successful run does, so the
+  // scenarios can reach it without running an update.
+  if (GetEnvironmentVariableA("WIZARD_TEST_END_PAGE", nullptr, 0) > 0) {
+    application.Queue([] {
+      EndForm->ShowModal();
+      Form1->Close();
+    });
+  }
+#endif
+  application.Run();
   return 0;
 }

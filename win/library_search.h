@@ -2,8 +2,11 @@
 // Where a program that runs with administrator rights may load libraries from. Both
 // programs start in folders a standard user can write (the download folder, the install
 // folder), so a library found there by the system's search order would run elevated.
-// Their static imports are libraries the system always maps from its own folder; what is
-// loaded later comes from the system folder only. Header-only, no C++ runtime.
+// Their static imports are libraries the system always maps from its own folder, together
+// with everything those import (kernel32, user32, gdi32, advapi32, msvcrt); the shell, COM
+// and the common controls, whose imports reach libraries the system does not always take
+// from its own folder, are loaded at run time, after the search is restricted, by full
+// path. Header-only, no C++ runtime.
 #include <windows.h>
 
 namespace win {
@@ -38,7 +41,10 @@ inline bool RestrictLibrarySearch() {
 }
 
 // Loads `name` (a plain file name) from the system folder by its full path, whatever the
-// search order: null when the path does not fit or the library cannot be loaded.
+// search order; the libraries it imports are looked for in the system folder first (where
+// the system cannot restrict the search, the altered search path of a full-path load is
+// the one that starts there). Null when the path does not fit or the library cannot be
+// loaded.
 inline HMODULE LoadSystemLibrary(const char* name) {
   char path[MAX_PATH + 1];
   const UINT folder = GetSystemDirectoryA(path, MAX_PATH);
@@ -50,7 +56,18 @@ inline HMODULE LoadSystemLibrary(const char* name) {
     path[length++] = *c;
   }
   path[length] = '\0';
-  return LoadLibraryA(path);
+  return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// A function of a system library loaded as LoadSystemLibrary does; null when either is
+// missing. The library stays loaded for the life of the process: the shell and COM keep
+// threads and objects of their own that outlive any one call.
+template <typename Function>
+Function SystemFunction(const char* library, const char* name) {
+  HMODULE module = LoadSystemLibrary(library);
+  if (!module) return nullptr;
+  // Through void*: the address is of the named function, whatever GetProcAddress's type.
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
 }  // namespace win

@@ -1,8 +1,11 @@
 #pragma once
 // Owners for the shell's memory: the shell allocator itself (released when done) and the
 // blocks it hands out (item lists, name buffers), freed through that allocator on every path.
+// The shell is not imported; its functions come from the system folder (library_search.h).
 #include <windows.h>
 #include <shlobj.h>
+
+#include "win/library_search.h"
 
 namespace win {
 
@@ -10,7 +13,8 @@ class ShellAllocator {
  public:
   // Empty (false) when the shell has no allocator to give.
   ShellAllocator() {
-    if (FAILED(SHGetMalloc(&malloc_))) malloc_ = nullptr;
+    auto get_malloc = SystemFunction<decltype(&SHGetMalloc)>("shell32.dll", "SHGetMalloc");
+    if (!get_malloc || FAILED(get_malloc(&malloc_))) malloc_ = nullptr;
   }
   ~ShellAllocator() {
     if (malloc_) malloc_->Release();

@@ -1,8 +1,6 @@
 #include "win/forms/application.h"
 
 #include <algorithm>
-#include <exception>
-#include <stdexcept>
 
 namespace forms {
 namespace {
@@ -34,7 +32,7 @@ Application::~Application() {
   }
 }
 
-void Application::Initialize() {
+win::Status Application::Initialize() {
   lead_bytes_ = SystemLeadBytes();
   HINSTANCE instance = GetModuleHandleA(nullptr);
   WNDCLASSA window_class{};
@@ -50,8 +48,9 @@ void Application::Initialize() {
   hwnd_ = CreateWindowExA(0, kWindowClass, title_.c_str(), WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS,
                           GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr,
                           nullptr, instance, nullptr);
-  if (!hwnd_) throw std::runtime_error("アプリケーションウィンドウを作成できません");
+  if (!hwnd_) return win::Status::Error("アプリケーションウィンドウを作成できません");
   SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  return {};
 }
 
 void Application::SetTitle(std::string_view title) {
@@ -128,35 +127,16 @@ HWND Application::BoxOwner() const {
   return hwnd_;
 }
 
-void Application::ShowException(std::string_view message) {
+void Application::ShowError(std::string_view message) {
   std::string text(message);
   if (text::NeedsFinalPeriod(text.data(), text.size(), lead_bytes_)) text += '.';
   MessageBoxA(BoxOwner(), text.c_str(), title_.c_str(), MB_OK | MB_ICONSTOP);
 }
 
-void Application::HandleException() noexcept {
-  try {
-    try {
-      throw;
-    } catch (const std::exception& error) {
-      ShowException(error.what());
-    } catch (...) {
-      ShowException("予期しないエラーが発生しました");
-    }
-  } catch (...) {
-    // Not even the box could be shown (out of memory): the program goes on as it is.
-  }
-}
-
 LRESULT CALLBACK Application::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   auto* application = reinterpret_cast<Application*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   if (!application) return DefWindowProcA(hwnd, message, wparam, lparam);
-  try {
-    return application->HandleMessage(message, wparam, lparam);
-  } catch (...) {
-    application->HandleException();
-    return 0;
-  }
+  return application->HandleMessage(message, wparam, lparam);
 }
 
 LRESULT Application::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {

@@ -1,7 +1,7 @@
 #pragma once
 // The application object of the forms layer: a window of its own that carries the title
 // (the taskbar entry; the pages, which it owns, have none), the pages, the message loop and
-// the error box that every exception escaping a handler ends in.
+// the error box that every failed step of a handler ends in.
 #include <windows.h>
 
 #include <deque>
@@ -13,6 +13,7 @@
 
 #include "core/text/cp932.h"
 #include "win/forms/page.h"
+#include "win/status.h"
 
 namespace forms {
 
@@ -22,7 +23,7 @@ class Application : public Object {
   ~Application() override;
 
   // Reads the system code page's lead bytes and creates the application window (hidden).
-  void Initialize();
+  win::Status Initialize();
   // Lead bytes of the system's ANSI code page: none on a single-byte locale.
   const text::LeadByteTable& LeadBytes() const { return lead_bytes_; }
 
@@ -31,12 +32,15 @@ class Application : public Object {
   HWND Handle() const { return hwnd_; }
 
   // Creates a page owned by the application; the first page created is the main window.
+  // Fails when the page's window or one of its controls could not be created.
   template <class P>
-  void CreateForm(P*& reference) {
+  win::Status CreateForm(P*& reference) {
     auto page = std::make_unique<P>(*this);
     reference = page.get();
     if (!main_page_) main_page_ = page.get();
+    win::Status built = page->Built();
     pages_.push_back(std::move(page));
+    return built;
   }
   Page* MainPage() const { return main_page_; }
 
@@ -47,14 +51,12 @@ class Application : public Object {
   bool Terminated() const { return terminated_; }
   // Dispatches every pending message of the thread and returns.
   void ProcessMessages();
-  // Runs `work` from the message loop, as a handler would run (errors go to the error box).
+  // Runs `work` from the message loop, as a handler would run.
   void Queue(std::function<void()> work);
 
   // The error box: system message box with the title, the stop icon and an OK button; "."
   // is appended when the text's last character sorts after ".".
-  void ShowException(std::string_view message);
-  // Inside a catch block: shows the exception being handled. Never throws.
-  void HandleException() noexcept;
+  void ShowError(std::string_view message);
 
   // For pages: registration of their windows (pages made by CreateForm and transient ones
   // such as the plain message) and the routing of one message.

@@ -76,9 +76,14 @@ class PlainMessage : public Page {
 
 }  // namespace
 
-void ShowMessage(Application& application, std::string_view text) {
+bool ShowMessage(Application& application, std::string_view text) {
   PlainMessage message(application, text);
+  if (!message.Built()) {
+    application.ShowError(message.Built().text());
+    return false;
+  }
   message.ShowModal();
+  return true;
 }
 
 }  // namespace forms

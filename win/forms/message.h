@@ -9,6 +9,8 @@
 
 namespace forms {
 
-void ShowMessage(Application& application, std::string_view text);
+// False when the message's page could not be made: the error box has said so instead, and
+// the caller stops as it would after any failed step.
+bool ShowMessage(Application& application, std::string_view text);
 
 }  // namespace forms

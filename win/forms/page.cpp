@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <stdexcept>
 
 #include "win/forms/application.h"
 #include "win/forms/task_windows.h"
@@ -109,7 +108,7 @@ HFONT Page::FontFor(const FontOverride& override_font, const LOGFONTA& base, int
   return handle;
 }
 
-void Page::CreateWindowFrame(const PageDecl& page, int dpi) {
+win::Status Page::CreateWindowFrame(const PageDecl& page, int dpi) {
   // An empty in-memory template: the dialog manager gives the page Tab, Enter, Esc and
   // mnemonics; the controls are laid out in pixels afterwards.
   struct alignas(4) Template {
@@ -121,7 +120,7 @@ void Page::CreateWindowFrame(const PageDecl& page, int dpi) {
   HWND owner = owner_.Handle();
   HWND hwnd = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), &blank.dialog, owner, DialogProc,
                                          reinterpret_cast<LPARAM>(this));
-  if (!hwnd) throw std::runtime_error("ページ " + page.name + " を作成できません");
+  if (!hwnd) return win::Status::Error("ページ " + page.name + " を作成できません");
   hwnd_ = hwnd;
 
   RECT frame{0, 0, Scale(page.client_width, dpi), Scale(page.client_height, dpi)};
@@ -130,12 +129,14 @@ void Page::CreateWindowFrame(const PageDecl& page, int dpi) {
   SetWindowPos(hwnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   SetWindowTextA(hwnd, page.caption.c_str());
+  return {};
 }
 
 void Page::Build(PageDecl page) {
   const int dpi = ScalesLayout() ? ScreenDpi() : 96;
   name_ = page.name;
-  CreateWindowFrame(page, dpi);
+  built_ = CreateWindowFrame(page, dpi);
+  if (!built_) return;
   owner_.AddPage(*this);
   const LOGFONTA base = BaseFont(dpi);
   HFONT page_font = FontFor({}, base, dpi);
@@ -195,7 +196,10 @@ void Page::Build(PageDecl page) {
                                    Scale(decl.left, dpi), Scale(decl.top, dpi), Scale(decl.width, dpi),
                                    Scale(decl.height, dpi), hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                    GetModuleHandleA(nullptr), nullptr);
-    if (!control) throw std::runtime_error("コントロール " + decl.name + " を作成できません");
+    if (!control) {
+      built_ = win::Status::Error("コントロール " + decl.name + " を作成できません");
+      return;
+    }
     Control& member = *decl.control;
     member.page_ = this;
     member.hwnd_ = control;
@@ -209,13 +213,7 @@ void Page::Build(PageDecl page) {
     if (decl.flags & kDefault) SendMessageA(hwnd_, DM_SETDEFID, static_cast<WPARAM>(id), 0);
   }
 
-  if (page.on_create) {
-    try {
-      page.on_create(*this);
-    } catch (...) {
-      owner_.HandleException();
-    }
-  }
+  if (page.on_create) page.on_create(*this);
 }
 
 std::string Page::Caption() const { return WindowText(hwnd_); }
@@ -311,12 +309,7 @@ INT_PTR CALLBACK Page::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM
   }
   Page* page = reinterpret_cast<Page*>(GetWindowLongPtrA(hwnd, DWLP_USER));
   if (!page) return FALSE;
-  try {
-    return page->HandleMessage(message, wparam, lparam);
-  } catch (...) {
-    page->owner_.HandleException();
-    return TRUE;
-  }
+  return page->HandleMessage(message, wparam, lparam);
 }
 
 INT_PTR Page::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {

@@ -3,8 +3,8 @@
 // class lists its controls in a `static const` table of ControlSpec rows (kind, name, place,
 // text, tab order, flags, click handler); Build turns the table into windows, scaled from
 // 96 DPI to the screen, and runs the page's create handler. The one dialog procedure of all
-// pages dispatches to the handlers named in the tables and catches every exception before it
-// can cross back into the system, handing it to the application's error box.
+// pages dispatches to the handlers named in the tables; a handler shows its own failures in
+// the application's error box.
 #include <windows.h>
 
 #include <functional>
@@ -14,6 +14,8 @@
 #include <string_view>
 #include <type_traits>
 #include <vector>
+
+#include "win/status.h"
 
 namespace forms {
 
@@ -117,6 +119,8 @@ class Page : public Object {
   HWND Handle() const { return hwnd_; }
   const std::string& Name() const { return name_; }
   Application& Owner() const { return owner_; }
+  // Whether Build made the window and every control; the error box's text otherwise.
+  const win::Status& Built() const { return built_; }
 
   std::string Caption() const;
   void SetCaption(std::string_view caption);
@@ -179,8 +183,9 @@ class Page : public Object {
     }
     Build(std::move(page));
   }
-  // Creates the window (hidden) and its controls, then runs the create handler; an exception
-  // of the handler is shown and the page is kept with what the handler had set up.
+  // Creates the window (hidden) and its controls, then runs the create handler. A window
+  // that cannot be created stops the build (Built() says why); the page is kept with what
+  // the create handler had set up when the handler stops at an error of its own.
   void Build(PageDecl page);
 
   // The page font at the given DPI: "ＭＳ Ｐゴシック", Shift-JIS, 12 px.
@@ -200,7 +205,7 @@ class Page : public Object {
 
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   INT_PTR HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
-  void CreateWindowFrame(const PageDecl& page, int dpi);
+  win::Status CreateWindowFrame(const PageDecl& page, int dpi);
   HFONT FontFor(const FontOverride& font, const LOGFONTA& base, int dpi);
   Slot* SlotWithFlag(unsigned flag);
   Slot* SlotWithId(int id);
@@ -214,6 +219,7 @@ class Page : public Object {
   std::vector<std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>> fonts_;
   int modal_result_ = kModalNone;
   bool modal_ = false;
+  win::Status built_;
 };
 
 }  // namespace forms

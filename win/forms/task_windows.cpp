@@ -10,12 +10,7 @@ DisabledTaskWindows::DisabledTaskWindows(HWND except) : except_(except) {
 BOOL CALLBACK DisabledTaskWindows::Collect(HWND hwnd, LPARAM self) {
   auto* windows = reinterpret_cast<DisabledTaskWindows*>(self);
   if (hwnd == windows->except_ || !IsWindowVisible(hwnd) || !IsWindowEnabled(hwnd)) return TRUE;
-  try {
-    windows->windows_.push_back(hwnd);
-  } catch (...) {
-    // Out of memory: the windows not remembered stay enabled rather than stay disabled.
-    return FALSE;
-  }
+  windows->windows_.push_back(hwnd);
   return TRUE;
 }
 

@@ -13,7 +13,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -102,12 +101,8 @@ std::string SystemFolder() {
 
 // Runs GrantFolderAccess; returns the error text, or "" when it returned normally.
 std::string Grant(const std::string& folder, const update::MessagePump& pump = update::DispatchPendingMessages) {
-  try {
-    update::GrantFolderAccess(folder, SystemLeadBytes(), pump);
-    return std::string();
-  } catch (const std::runtime_error& error) {
-    return std::string("error: ") + error.what();
-  }
+  const win::Status status = update::GrantFolderAccess(folder, SystemLeadBytes(), pump);
+  return status ? std::string() : "error: " + status.text();
 }
 
 int g_timer_ticks = 0;
@@ -235,12 +230,7 @@ void RunNtChecks(const std::string& scratch, const std::string& log_path) {
   }
 
   {  // A program that cannot be started: two lines, "Exec Error" + code, then the command line.
-    std::string text;
-    try {
-      update::RunHiddenAndWait("nosuchprogram.exe /x \"y\"");
-    } catch (const std::runtime_error& error) {
-      text = error.what();
-    }
+    const std::string text = update::RunHiddenAndWait("nosuchprogram.exe /x \"y\"").text();
     Check(text == "Exec Error2\r\nnosuchprogram.exe /x \"y\"", "start failure text", text);
   }
 
@@ -249,12 +239,7 @@ void RunNtChecks(const std::string& scratch, const std::string& log_path) {
     char previous[MAX_PATH];
     GetCurrentDirectoryA(sizeof previous, previous);
     SetCurrentDirectoryA(OwnFolder().c_str());
-    std::string outcome;
-    try {
-      update::RunHiddenAndWait("cacls.exe planted-test");
-    } catch (const std::runtime_error& error) {
-      outcome = error.what();
-    }
+    const std::string outcome = update::RunHiddenAndWait("cacls.exe planted-test").text();
     SetCurrentDirectoryA(previous);
     const std::vector<SpyCall> calls = ReadSpyLog(log_path);
     Check(outcome.empty() && calls.size() == 1 && lstrcmpiA(calls[0].cwd.c_str(), system_folder.c_str()) == 0,
