@@ -182,6 +182,11 @@ fi
 echo "  patch data        $patch ($(stat -c %s "$patch") bytes)"
 echo "  packed applier    $payload ($payload_size bytes)"
 echo "  Update.exe        $out/Update.exe ($(stat -c %s "$out/Update.exe") bytes, sha256 $(sha256sum "$out/Update.exe" | cut -c1-16)…)"
+# What the user downloads: the wizard's own bytes (everything but the payload it carries),
+# the applier and the patch data packed onto it.
+total=$(stat -c %s "$out/Update.exe")
+applier_size=$(stat -c %s "$applier")
+echo "  download          wizard $((total - payload_size)) + applier $applier_size + patch $((payload_size - applier_size)) = $total bytes"
 if [ "$folders" = 1 ]; then
   "$patchtool" info "$payload" | sed -n '/^files:/,$p' | sed 's/^/  /'
 else
