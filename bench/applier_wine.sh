@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # How long the Windows applier takes under Wine, from its start to its final box, on a real
 # program pair (esbuild 0.15.17 -> 0.15.18, 8.4 MB) with a patch of each format, beside the
-# same run on a 1 KB file (what starting Wine and the applier costs by itself). Every run
-# must end with "正常終了" and the new file byte for byte.
+# same run on a 1 KB file (what starting Wine and the applier costs by itself); then every
+# other pair of the corpus once in 3.00. Every run must end with "正常終了" and the new file
+# byte for byte.
 # Usage (make bench-applier): OUT_BIN=... WINE_BUILD_DIR=... PATCHTOOL=... applier_wine.sh
 source "$(dirname "$0")/../tests/wine/applier/common.sh"
 wine_init bench/applier_wine 600
@@ -40,6 +41,11 @@ for round in 1 2 3; do
   run "esbuild 0.15.17 -> 0.15.18" "$files/esbuild-0.15.17.exe" "$files/esbuild-0.15.18.exe" 1
   run "esbuild 0.15.17 -> 0.15.18" "$files/esbuild-0.15.17.exe" "$files/esbuild-0.15.18.exe" 2
   run "esbuild 0.15.17 -> 0.15.18" "$files/esbuild-0.15.17.exe" "$files/esbuild-0.15.18.exe" 3
+done
+for pair in "esbuild-0.15.10.exe esbuild-0.15.18.exe" "esbuild-0.19.11.exe esbuild-0.19.12.exe" \
+  "7za-5.1.1.exe 7za-5.2.0.exe" "ngrok-1.6.0.node ngrok-1.7.0.node" "swc-1.3.100.node swc-1.3.101.node"; do
+  read -r old new <<<"$pair"
+  run "${old%.*} -> ${new%.*}" "$files/$old" "$files/$new" 3
 done
 printf '%-34s %-7s %9s %8s\n' pair format patch-B final-s
 printf '%s\n' "${rows[@]}"
