@@ -525,35 +525,39 @@ TEST_F(Run, LockedOlderBackupCannotBeDeleted) {
 
 TEST_F(Run, OverlongTargetIsNeverActedOnUnderItsCutName) {
   // The cut path names a real file; no kind of entry may read, delete or open it. A
-  // delete entry of a name that does not fit comes first, so the run has begun.
-  const std::string dir = "C:\\" + std::string(500, 'd') + "\\";
-  const std::string name = "a-long-enough-name.exe";
-  const std::string cut = (dir + name).substr(0, patch::kPathCapacity - 1);
-  const ShownBox refused = Box(cut, msg::kOpenFailed, BoxOwner::None, 0x30);
-  struct Case {
-    uint8_t flags;
-    ShownBox last_box;
-  } cases[] = {{0, refused},
-               {patch::FLAG_CREATE_IF_MISSING, refused},
-               {patch::FLAG_DELETE, kCompleted},
-               {patch::FLAG_OPEN_DOCUMENT, refused}};
-  for (const Case& c : cases) {
-    MemoryPlatform p;
-    p.own_path = dir + "p.exe";
-    p.AddFile(cut, {7});
-    Entry del;
-    del.flags = patch::FLAG_DELETE;
-    del.name = name;
-    Entry e = c.flags == patch::FLAG_CREATE_IF_MISSING ? UpdateEntry({}, new_file) : Update();
-    e.flags = c.flags;
-    e.name = name;
-    if (c.flags == patch::FLAG_DELETE || c.flags == patch::FLAG_OPEN_DOCUMENT) e.body.clear();  // no body
-    p.AddFile(p.own_path, MakeImage({del, e}));
-    patch::RunApplier(p);
-    EXPECT_EQ(p.boxes, Boxes({c.last_box})) << int(c.flags);
-    ASSERT_TRUE(p.HasFile(cut)) << int(c.flags);
-    EXPECT_EQ(p.File(cut)->data, Bytes{7}) << int(c.flags);
-    EXPECT_TRUE(p.shell_opened.empty()) << int(c.flags);
+  // delete entry of a name that does not fit comes first, so the run has begun. In a
+  // folder of 500 characters no work file name fits either; in one of 300 they do, and
+  // only the target's own check stands between the cut name and its file.
+  for (const auto& [folder_length, name] : {std::pair<size_t, std::string>{500, "a-long-enough-name.exe"},
+                                            std::pair<size_t, std::string>{300, std::string(240, 'n') + ".exe"}}) {
+    const std::string dir = "C:\\" + std::string(folder_length, 'd') + "\\";
+    const std::string cut = (dir + name).substr(0, patch::kPathCapacity - 1);
+    const ShownBox refused = Box(cut, msg::kOpenFailed, BoxOwner::None, 0x30);
+    struct Case {
+      uint8_t flags;
+      ShownBox last_box;
+    } cases[] = {{0, refused},
+                 {patch::FLAG_CREATE_IF_MISSING, refused},
+                 {patch::FLAG_DELETE, kCompleted},
+                 {patch::FLAG_OPEN_DOCUMENT, refused}};
+    for (const Case& c : cases) {
+      MemoryPlatform p;
+      p.own_path = dir + "p.exe";
+      p.AddFile(cut, {7});
+      Entry del;
+      del.flags = patch::FLAG_DELETE;
+      del.name = name;
+      Entry e = c.flags == patch::FLAG_CREATE_IF_MISSING ? UpdateEntry({}, new_file) : Update();
+      e.flags = c.flags;
+      e.name = name;
+      if (c.flags == patch::FLAG_DELETE || c.flags == patch::FLAG_OPEN_DOCUMENT) e.body.clear();  // no body
+      p.AddFile(p.own_path, MakeImage({del, e}));
+      patch::RunApplier(p);
+      EXPECT_EQ(p.boxes, Boxes({c.last_box})) << int(c.flags);
+      ASSERT_TRUE(p.HasFile(cut)) << int(c.flags);
+      EXPECT_EQ(p.File(cut)->data, Bytes{7}) << int(c.flags);
+      EXPECT_TRUE(p.shell_opened.empty()) << int(c.flags);
+    }
   }
 }
 
