@@ -15,12 +15,15 @@ namespace detail {
 // The values of the newer headers, spelt out: the programs are built for older systems.
 constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
 
+// Through void*: the address is of the named function, whatever GetProcAddress's type.
+template <typename Function>
+Function ModuleFunction(HMODULE module, const char* name) {
+  return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
+
 template <typename Function>
 Function KernelFunction(const char* name) {
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (!kernel) return nullptr;
-  // Through void*: the address is of the named function, whatever GetProcAddress's type.
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
+  return ModuleFunction<Function>(GetModuleHandleA("kernel32.dll"), name);
 }
 }  // namespace detail
 
@@ -64,10 +67,7 @@ inline HMODULE LoadSystemLibrary(const char* name) {
 // threads and objects of their own that outlive any one call.
 template <typename Function>
 Function SystemFunction(const char* library, const char* name) {
-  HMODULE module = LoadSystemLibrary(library);
-  if (!module) return nullptr;
-  // Through void*: the address is of the named function, whatever GetProcAddress's type.
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  return detail::ModuleFunction<Function>(LoadSystemLibrary(library), name);
 }
 
 }  // namespace win

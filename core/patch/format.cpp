@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/patch/format2.h"
+#include "core/patch/little_endian.h"
 
 namespace patch {
 
@@ -19,11 +20,6 @@ bool MagicAt(Image image, uint64_t p) {
     if (static_cast<uint8_t>(image[p + i] - 1) != g_patch_magic_less_one[i]) return false;
   }
   return true;
-}
-
-uint16_t Read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Read32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
 // Takes the zero-terminated string at *pos; false when no terminator lies inside the image.

@@ -5,17 +5,11 @@
 #include <cstring>
 
 #include "core/patch/heap_block.h"
+#include "core/patch/little_endian.h"
 #include "core/patch/pe_image.h"
 
 namespace patch {
 namespace {
-
-uint32_t Read32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-void Write32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 bool Inflate(const uint8_t* packed, uint32_t packed_size, uint8_t* out, uint32_t raw_size) {
   z_stream z;

@@ -3,14 +3,11 @@
 // chains (the wizard) links no decoder.
 #include "core/patch/format2.h"
 
+#include "core/patch/little_endian.h"
 #include "core/patch/pe_image.h"  // the highest 3.00 model
 
 namespace patch {
 namespace {
-
-uint32_t Read32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 // Largest raw size a valid body can give each stream, from new_size: a control record
 // produces at least one byte in at most 15 bytes, a change covers at least one copied

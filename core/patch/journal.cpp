@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/patch/checksum.h"
+#include "core/patch/little_endian.h"
 #include "core/patch/messages.h"
 
 namespace patch {
@@ -14,18 +15,6 @@ constexpr uint32_t kHeadSize = 20;
 constexpr uint32_t kItemSize = 40;
 constexpr uint8_t kKeepBackup = 0x01;
 constexpr uint8_t kInWindows = 0x02;
-
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t Get16(const uint8_t* p) { return uint32_t{p[0]} | (uint32_t{p[1]} << 8); }
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 // The folder an item's path is relative to.
 const char* BaseOf(bool in_windows, const char* own_folder, const char* windows_folder) {
@@ -69,11 +58,11 @@ bool WriteRecord(FilePlatform& files, const char* own_folder, const char* window
   if (size > 0xFFFFFFFFu || !bytes.Allocate(size)) return false;
   uint8_t* p = bytes.data();
   std::memcpy(p, kMagic, 4);
-  Put16(p + 4, kRecordVersion);
-  Put16(p + 6, 0);
-  Put32(p + 8, head.chain_crc);
-  Put32(p + 12, head.chain_size);
-  Put32(p + 16, items.size());
+  Write16(p + 4, kRecordVersion);
+  Write16(p + 6, 0);
+  Write32(p + 8, head.chain_crc);
+  Write32(p + 12, head.chain_size);
+  Write32(p + 16, items.size());
   p += kHeadSize;
   for (uint32_t i = 0; i < items.size(); ++i) {
     const TxItem& item = items[i];
@@ -81,15 +70,15 @@ bool WriteRecord(FilePlatform& files, const char* own_folder, const char* window
     const uint32_t length = static_cast<uint32_t>(std::strlen(relative));
     p[0] = static_cast<uint8_t>(item.kind);
     p[1] = static_cast<uint8_t>((item.keep_backup ? kKeepBackup : 0) | (item.in_windows ? kInWindows : 0));
-    Put16(p + 2, length);
-    Put32(p + 4, item.number);
-    Put32(p + 8, item.old_crc);
-    Put32(p + 12, item.old_size);
-    Put32(p + 16, item.new_crc);
-    Put32(p + 20, item.new_size);
-    Put32(p + 24, static_cast<uint32_t>(item.old_time));
-    Put32(p + 28, static_cast<uint32_t>(item.old_time >> 32));
-    Put16(p + 32, static_cast<uint16_t>(item.new_stamp.year));
+    Write16(p + 2, length);
+    Write32(p + 4, item.number);
+    Write32(p + 8, item.old_crc);
+    Write32(p + 12, item.old_size);
+    Write32(p + 16, item.new_crc);
+    Write32(p + 20, item.new_size);
+    Write32(p + 24, static_cast<uint32_t>(item.old_time));
+    Write32(p + 28, static_cast<uint32_t>(item.old_time >> 32));
+    Write16(p + 32, static_cast<uint16_t>(item.new_stamp.year));
     const int8_t stamp[5] = {item.new_stamp.month, item.new_stamp.day, item.new_stamp.hour, item.new_stamp.minute,
                              item.new_stamp.second};
     std::memcpy(p + 34, stamp, 5);
@@ -97,7 +86,7 @@ bool WriteRecord(FilePlatform& files, const char* own_folder, const char* window
     std::memcpy(p + kItemSize, relative, length);
     p += kItemSize + length;
   }
-  Put32(p, PatchChecksum(bytes.data(), static_cast<size_t>(size - 4)));
+  Write32(p, PatchChecksum(bytes.data(), static_cast<size_t>(size - 4)));
 
   OutputFile file;
   if (!files.CreateOutput(draft, &file)) return false;
@@ -122,11 +111,11 @@ RecordRead ReadRecord(FilePlatform& files, const char* own_folder, const char* w
   RecordRead read = RecordRead::Unusable;
   const uint8_t* p = block.data;
   const uint32_t size = block.size;
-  if (size >= kHeadSize + 4 && std::memcmp(p, kMagic, 4) == 0 && Get16(p + 4) == kRecordVersion &&
-      Get32(p + size - 4) == PatchChecksum(p, size - 4)) {
-    head->chain_crc = Get32(p + 8);
-    head->chain_size = Get32(p + 12);
-    const uint32_t count = Get32(p + 16);
+  if (size >= kHeadSize + 4 && std::memcmp(p, kMagic, 4) == 0 && Read16(p + 4) == kRecordVersion &&
+      Read32(p + size - 4) == PatchChecksum(p, size - 4)) {
+    head->chain_crc = Read32(p + 8);
+    head->chain_size = Read32(p + 12);
+    const uint32_t count = Read32(p + 16);
     uint64_t pos = kHeadSize;
     bool whole = count <= (size - kHeadSize - 4) / kItemSize;
     for (uint32_t i = 0; whole && i < count; ++i) {
@@ -135,7 +124,7 @@ RecordRead ReadRecord(FilePlatform& files, const char* own_folder, const char* w
         break;
       }
       const uint8_t* q = p + pos;
-      const uint32_t length = Get16(q + 2);
+      const uint32_t length = Read16(q + 2);
       const uint8_t kind = q[0];
       TxItem* item = (pos + kItemSize + length <= size - 4) ? items->Add() : nullptr;
       if (item == nullptr || kind < static_cast<uint8_t>(ItemKind::Replace) ||
@@ -146,13 +135,13 @@ RecordRead ReadRecord(FilePlatform& files, const char* own_folder, const char* w
       item->kind = static_cast<ItemKind>(kind);
       item->keep_backup = (q[1] & kKeepBackup) != 0;
       item->in_windows = (q[1] & kInWindows) != 0;
-      item->number = Get32(q + 4);
-      item->old_crc = Get32(q + 8);
-      item->old_size = Get32(q + 12);
-      item->new_crc = Get32(q + 16);
-      item->new_size = Get32(q + 20);
-      item->old_time = uint64_t{Get32(q + 24)} | (uint64_t{Get32(q + 28)} << 32);
-      item->new_stamp.year = static_cast<int16_t>(Get16(q + 32));
+      item->number = Read32(q + 4);
+      item->old_crc = Read32(q + 8);
+      item->old_size = Read32(q + 12);
+      item->new_crc = Read32(q + 16);
+      item->new_size = Read32(q + 20);
+      item->old_time = uint64_t{Read32(q + 24)} | (uint64_t{Read32(q + 28)} << 32);
+      item->new_stamp.year = static_cast<int16_t>(Read16(q + 32));
       int8_t stamp[5];
       std::memcpy(stamp, q + 34, 5);
       item->new_stamp.month = stamp[0];

@@ -2,16 +2,11 @@
 
 #include <algorithm>
 
+#include "core/patch/little_endian.h"
 #include "core/patch/record_sort.h"
 
 namespace patch {
 namespace {
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-uint64_t Get64(const uint8_t* p) { return Get32(p) | (uint64_t{Get32(p + 4)} << 32); }
 
 constexpr uint16_t kMachineI386 = 0x14C;
 constexpr uint16_t kMachineAmd64 = 0x8664;
@@ -33,18 +28,18 @@ bool ReadPeLayout(std::span<const uint8_t> file, PeLayout* layout) {
   const uint64_t size = file.size();
   const uint8_t* f = file.data();
   if (size < 64 || f[0] != 'M' || f[1] != 'Z') return false;
-  const uint64_t pe = Get32(f + 0x3C);
-  if (pe + 24 > size || Get32(f + pe) != 0x00004550) return false;  // "PE\0\0"
-  const uint16_t machine = Get16(f + pe + 4);
+  const uint64_t pe = Read32(f + 0x3C);
+  if (pe + 24 > size || Read32(f + pe) != 0x00004550) return false;  // "PE\0\0"
+  const uint16_t machine = Read16(f + pe + 4);
   if (machine != kMachineI386 && machine != kMachineAmd64) return false;
-  const uint32_t sections = Get16(f + pe + 6);
-  const uint64_t optional = pe + 24, optional_size = Get16(f + pe + 20);
+  const uint32_t sections = Read16(f + pe + 6);
+  const uint64_t optional = pe + 24, optional_size = Read16(f + pe + 20);
   const uint64_t table = optional + optional_size;
   const uint64_t headers_end = table + uint64_t{sections} * 40;
   if (sections == 0 || sections > kMaxPeSections || headers_end > size) return false;
   const uint8_t* o = f + optional;
   if (optional_size < 2) return false;
-  const uint16_t magic = Get16(o);
+  const uint16_t magic = Read16(o);
   // Where the image base, image size, directory count and directories stand differ
   // between the two kinds of optional header.
   const bool wide = magic == kMagicPe32Plus;
@@ -52,30 +47,30 @@ bool ReadPeLayout(std::span<const uint8_t> file, PeLayout* layout) {
   const uint32_t directories_at = wide ? 112 : 96;
   if (optional_size < directories_at) return false;
   PeLayout l;
-  l.image_base = wide ? Get64(o + 24) : Get32(o + 28);
-  l.image_size = Get32(o + 56);
-  const uint32_t directories = Get32(o + directories_at - 4);
+  l.image_base = wide ? Read64(o + 24) : Read32(o + 28);
+  l.image_size = Read32(o + 56);
+  const uint32_t directories = Read32(o + directories_at - 4);
   const uint64_t reloc_at = directories_at + 8 * kRelocDirectory;
   if (directories > kRelocDirectory && reloc_at + 8 <= optional_size) {
-    l.reloc_rva = Get32(o + reloc_at);
-    l.reloc_size = Get32(o + reloc_at + 4);
+    l.reloc_rva = Read32(o + reloc_at);
+    l.reloc_size = Read32(o + reloc_at + 4);
   }
   l.headers_end = static_cast<uint32_t>(headers_end);
   l.section_count = sections;
   for (uint32_t i = 0; i < sections; ++i) {
     const uint8_t* s = f + table + 40 * i;
     PeSection& sec = l.sections[i];
-    const uint32_t virtual_size = Get32(s + 8);
-    sec.rva = Get32(s + 12);
-    sec.raw_size = Get32(s + 16);
-    sec.raw_offset = Get32(s + 20);
+    const uint32_t virtual_size = Read32(s + 8);
+    sec.rva = Read32(s + 12);
+    sec.raw_size = Read32(s + 16);
+    sec.raw_offset = Read32(s + 20);
     if (sec.raw_offset >= size) sec.raw_size = 0;
     if (sec.raw_size > size - sec.raw_offset) sec.raw_size = static_cast<uint32_t>(size - sec.raw_offset);
     // The rebuilt file's layout is read before its sections are final, so no section's
     // bytes may lie among the headers.
     if (sec.raw_size > 0 && sec.raw_offset < headers_end) return false;
     sec.extent = std::max(virtual_size, sec.raw_size);
-    sec.executable = (Get32(s + 36) & (kSectionExecutes | kSectionHoldsCode)) != 0;
+    sec.executable = (Read32(s + 36) & (kSectionExecutes | kSectionHoldsCode)) != 0;
   }
   *layout = l;
   return true;
@@ -144,15 +139,15 @@ Reference* AddAbsolute(std::span<const uint8_t> file, const PeLayout& l, Referen
   uint64_t left = size;
   const uint8_t* p = file.data() + at;
   while (left >= 8) {
-    const uint32_t page = Get32(p), block = Get32(p + 4);
+    const uint32_t page = Read32(p), block = Read32(p + 4);
     if (block < 8 || (block & 1) != 0 || block > left) break;
     for (uint32_t e = 8; e + 2 <= block; e += 2) {
-      const uint32_t entry = Get16(p + e), type = entry >> 12;
+      const uint32_t entry = Read16(p + e), type = entry >> 12;
       if (type != kRelocHighLow && type != kRelocDir64) continue;
       const uint32_t kind = type == kRelocDir64 ? kRefAbs64 : kRefAbs32;
       uint32_t offset = 0;
       if (!PeRvaToOffset(l, page + (entry & 0xFFF), RefWidth(kind), &offset)) continue;
-      const uint64_t value = kind == kRefAbs64 ? Get64(file.data() + offset) : Get32(file.data() + offset);
+      const uint64_t value = kind == kRefAbs64 ? Read64(file.data() + offset) : Read32(file.data() + offset);
       const uint64_t target = kind == kRefAbs64 ? value - l.image_base
                                                 : static_cast<uint32_t>(value - static_cast<uint32_t>(l.image_base));
       if (target >= l.image_size) continue;
@@ -189,7 +184,7 @@ Reference* AddRelative(std::span<const uint8_t> file, const PeLayout& l, const R
       while (next_abs != absolute_end && uint64_t{next_abs->offset} + RefWidth(next_abs->kind) <= value_at) ++next_abs;
       const bool overlaps = next_abs != absolute_end && next_abs->offset < value_at + 4;
       const uint32_t value_rva = s.rva + (value_at - s.raw_offset);
-      const uint32_t target = value_rva + 4 + Get32(f + value_at);
+      const uint32_t target = value_rva + 4 + Read32(f + value_at);
       const int in = PeSectionOf(l, target);
       if (overlaps || in < 0 || !l.sections[in].executable) {
         ++x;

@@ -26,16 +26,9 @@
 #include "core/patch/format2.h"
 #include "core/patch/format3.h"
 #include "core/patch/memory_platform.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
-
-#define CHECK(cond)                                                    \
-  do {                                                                 \
-    if (!(cond)) {                                                     \
-      std::fprintf(stderr, "invariant failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-      std::abort();                                                    \
-    }                                                                  \
-  } while (0)
 
 std::vector<uint8_t> OldFile(uint8_t selector) {
   const size_t size = (selector & 0x3F) == 0 ? 3000 : (selector & 0x3F) * 97u;

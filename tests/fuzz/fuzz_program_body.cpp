@@ -22,17 +22,10 @@
 #include "core/patch/format2.h"
 #include "core/patch/format3.h"
 #include "core/patch/pe_image.h"
+#include "tests/fuzz/fuzz_check.h"
 #include "tests/unit/pe_builder.h"
 
 namespace {
-
-#define CHECK(cond)                                                                        \
-  do {                                                                                     \
-    if (!(cond)) {                                                                         \
-      std::fprintf(stderr, "invariant failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-      std::abort();                                                                        \
-    }                                                                                      \
-  } while (0)
 
 using Bytes = std::vector<uint8_t>;
 

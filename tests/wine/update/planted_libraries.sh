@@ -20,17 +20,23 @@ install_spy
 demo_install_v1 "$WINEPREFIX" "$V1" || exit 1
 folder="$(wine_unix "$INSTALL_DIR")"
 
+# update_with_browser: an update to its completion page, the folder browser opened and
+# cancelled on the way (it loads the shell).
+update_with_browser() {
+  start_update
+  drive "wait $UPDATE_TITLE 15000" "click $F_DIRSELECT" "wait フォルダーの参照 5000" "sleep 500" \
+    "click 2" "gone フォルダーの参照 5000" >/dev/null
+  press_next
+  applier_final_box "ファイルアップデート"
+  press_applier_ok "ファイルアップデート"
+  expect_end_page
+  finish_end_page
+}
+
 echo "== the libraries the wizard and the applier load"
 trace_from=$(($(wc -l <"$WINE_LOG") + 1))
 export WINEDEBUG=+loaddll
-start_update
-drive "wait $UPDATE_TITLE 15000" "click $F_DIRSELECT" "wait フォルダーの参照 5000" "sleep 500" \
-  "click 2" "gone フォルダーの参照 5000" >/dev/null
-press_next
-applier_final_box "ファイルアップデート"
-press_applier_ok "ファイルアップデート"
-expect_end_page
-finish_end_page
+update_with_browser
 export WINEDEBUG=-all
 expect_updated "$folder"
 mapfile -t loaded < <(tail -n +"$trace_from" "$WINE_LOG" | sed -n 's/.*Loaded L"\([^"]*\)".*/\1/p' |
@@ -48,14 +54,7 @@ for name in "${names[@]}"; do
   cp "$PLANTED" "$WINE_C/Download/$name"
   cp "$PLANTED" "$folder/$name"
 done
-start_update
-drive "wait $UPDATE_TITLE 15000" "click $F_DIRSELECT" "wait フォルダーの参照 5000" "sleep 500" \
-  "click 2" "gone フォルダーの参照 5000" >/dev/null
-press_next
-applier_final_box "ファイルアップデート"
-press_applier_ok "ファイルアップデート"
-expect_end_page
-finish_end_page
+update_with_browser
 ran="$(ls "$WINE_C/planted-ran" 2>/dev/null | tr '\n' ' ')"
 check_eq "no planted library ran" "" "$ran"
 for name in "${names[@]}"; do rm -f "$WINE_C/Download/$name" "$folder/$name"; done
